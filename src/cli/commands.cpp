@@ -5,7 +5,10 @@
 
 namespace tessaly::cli {
 
-void RegisterCommands(CLI::App& app, CommandTable& table) { RegisterDeviceCommands(app, table); }
+void RegisterCommands(CLI::App& app, CommandTable& table) {
+  RegisterDeviceCommands(app, table);
+  RegisterProbeCommand(app, table);
+}
 
 void PrintJson(const nlohmann::json& value) { std::cout << value.dump(2) << std::endl; }
 

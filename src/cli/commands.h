@@ -19,6 +19,7 @@ using CommandTable = std::vector<std::pair<CLI::App*, std::function<int(Session&
 
 void RegisterCommands(CLI::App& app, CommandTable& table);
 void RegisterDeviceCommands(CLI::App& app, CommandTable& table);
+void RegisterProbeCommand(CLI::App& app, CommandTable& table);
 
 // Shared output helpers.
 void PrintJson(const nlohmann::json& value);

@@ -136,6 +136,7 @@ ProbeOutcome CDeviceLink::ProbeDevice() {
   }
 
   // 6. Brand check.
+  outcome.deviceBrand = IdentityBrandText(m_state.m_identity);
   const BrandCheckResult brand =
       CheckDeviceBrand(m_state.m_identity, m_state.m_paramLayout, m_brand);
   if (brand.verdict == BrandVerdict::kReject) {

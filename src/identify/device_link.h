@@ -66,6 +66,9 @@ struct ProbeOutcome {
   bool identityRewritten = false;
   // ...and the device confirmed the write of it. The probe accepts either way.
   bool identityWriteConfirmed = false;
+  // The brand text the device's identity block carried when it was read, kept for
+  // messages: a rejected device's blocks are cleared.
+  std::string deviceBrand;
 };
 
 class CDeviceLink {

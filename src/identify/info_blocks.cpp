@@ -96,4 +96,19 @@ int DbVersionNumber(std::string_view text) {
   return result.ec == std::errc() ? value : 0;
 }
 
+int ParamProgramVersion(const Block& params, int layout) {
+  if (layout >= 3) return static_cast<int32_t>(LoadU32LE(params.data() + 8));
+  if (layout >= 1) return static_cast<int32_t>(LoadU32LE(params.data() + 32));
+  return 0;
+}
+
+std::string IdentityBrandText(const Block& identity) {
+  std::string text;
+  for (uint8_t b : identity) {
+    if (b == 0 || b == 0xFF) break;
+    text.push_back(static_cast<char>(b));
+  }
+  return text;
+}
+
 }  // namespace tessaly

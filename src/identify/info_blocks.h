@@ -37,6 +37,14 @@ struct ParamLayoutInfo {
 // in `params` (they hold nothing of layout 1 and must not be taken for its fields).
 ParamLayoutInfo DetectParamLayout(Block& params);
 
+// The device's program version in a parameter block: bytes 8..11 in layout 3, bytes
+// 32..35 in layouts 1 and 2 (signed). 0 when the layout is not usable.
+int ParamProgramVersion(const Block& params, int layout);
+
+// The brand at the start of an identity block as text: the bytes up to the first
+// zero or 0xFF byte (a blank block gives an empty text).
+std::string IdentityBrandText(const Block& identity);
+
 struct DecodedDate {
   uint8_t second = 0;
   uint8_t minute = 0;
