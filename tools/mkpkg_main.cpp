@@ -23,7 +23,8 @@ using tessaly::VariantKey;
 namespace pw = tessaly::pkgwriter;
 
 bool ParseNumber(const std::string& text, uint64_t& value) {
-  if (text.empty()) return false;
+  if (text.empty())
+    return false;
   try {
     size_t used = 0;
     value = std::stoull(text, &used, 0);
@@ -35,7 +36,8 @@ bool ParseNumber(const std::string& text, uint64_t& value) {
 
 bool ParseU32(const std::string& text, uint32_t& value) {
   uint64_t v = 0;
-  if (!ParseNumber(text, v) || v > UINT32_MAX) return false;
+  if (!ParseNumber(text, v) || v > UINT32_MAX)
+    return false;
   value = static_cast<uint32_t>(v);
   return true;
 }
@@ -81,7 +83,8 @@ bool ParseKey(const std::string& text, VariantKey& key) {
   }
   uint64_t v = 0;
   if (text.size() == 10 && text.rfind("0x", 0) == 0 && ParseNumber(text, v)) {
-    for (size_t i = 0; i < 4; ++i) key[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    for (size_t i = 0; i < 4; ++i)
+      key[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
     return true;
   }
   return false;
@@ -126,18 +129,20 @@ int main(int argc, char** argv) {
   app.add_flag("--print", print, "print where each part landed");
   CLI11_PARSE(app, argc, argv);
 
-  pw::PackageSpec spec = demo ? pw::DemoPackageSpec() : pw::PackageSpec{};
+  pw::PackageContents pkg = demo ? pw::DemoPackageContents() : pw::PackageContents{};
   std::string error;
-  if (!brand.empty()) spec.brand.assign(brand.begin(), brand.end());
-  spec.version = version;
-  spec.prefix = pw::PatternBytes(static_cast<size_t>(prefixSize), 99);
-  spec.variantTable = spec.variantTable || emptyTable;
+  if (!brand.empty())
+    pkg.brand.assign(brand.begin(), brand.end());
+  pkg.version = version;
+  pkg.prefix = pw::PatternBytes(static_cast<size_t>(prefixSize), 99);
+  pkg.variantTable = pkg.variantTable || emptyTable;
 
   for (const std::string& s : segments) {
     size_t n = 0;
     std::string source;
-    if (!SplitIndexed(s, n, source) || n == 1) return Fail("bad --segment " + s);
-    if (!LoadSource(source, static_cast<uint32_t>(n + 1), spec.segments[n], error)) {
+    if (!SplitIndexed(s, n, source) || n == 1)
+      return Fail("bad --segment " + s);
+    if (!LoadSource(source, static_cast<uint32_t>(n + 1), pkg.segments[n], error)) {
       return Fail(error);
     }
   }
@@ -147,9 +152,10 @@ int main(int argc, char** argv) {
     if (eq == std::string::npos || !ParseKey(v.substr(0, eq), variant.key)) {
       return Fail("bad --variant " + v);
     }
-    uint32_t seed = static_cast<uint32_t>(20 + spec.variants.size());
-    if (!LoadSource(v.substr(eq + 1), seed, variant.data, error)) return Fail(error);
-    spec.variants.push_back(std::move(variant));
+    uint32_t seed = static_cast<uint32_t>(20 + pkg.variants.size());
+    if (!LoadSource(v.substr(eq + 1), seed, variant.data, error))
+      return Fail(error);
+    pkg.variants.push_back(std::move(variant));
   }
   if (!date.empty()) {
     int y = 0, m = 0, d = 0;
@@ -158,37 +164,42 @@ int main(int argc, char** argv) {
       return Fail("bad --date " + date);
     }
     for (size_t n = 2; n < tessaly::kSegmentCount; ++n) {
-      pw::StampDateCode(spec.segments[n], pw::DateCode(y, m, d));
+      pw::StampDateCode(pkg.segments[n], pw::DateCode(y, m, d));
     }
   }
 
   uint32_t value = 0;
   if (!sizeField.empty()) {
-    if (!ParseU32(sizeField, value)) return Fail("bad --size-field");
-    spec.sizeField = value;
+    if (!ParseU32(sizeField, value))
+      return Fail("bad --size-field");
+    pkg.sizeField = value;
   }
-  spec.checksumDelta = checksumDelta;
-  for (const auto& [list, fields] : {std::pair{&offsetFields, &spec.offsetField},
-                                     std::pair{&lengthFields, &spec.lengthField}}) {
+  pkg.checksumDelta = checksumDelta;
+  for (const auto& [list, fields] :
+       {std::pair{&offsetFields, &pkg.offsetField}, std::pair{&lengthFields, &pkg.lengthField}}) {
     for (const std::string& f : *list) {
       size_t n = 0;
       std::string text;
-      if (!SplitIndexed(f, n, text) || !ParseU32(text, value)) return Fail("bad field " + f);
+      if (!SplitIndexed(f, n, text) || !ParseU32(text, value))
+        return Fail("bad field " + f);
       (*fields)[n] = value;
     }
   }
   if (!variantCount.empty()) {
-    if (!ParseU32(variantCount, value)) return Fail("bad --variant-count");
-    spec.variantCountField = value;
+    if (!ParseU32(variantCount, value))
+      return Fail("bad --variant-count");
+    pkg.variantCountField = value;
   }
   if (!variantPresent.empty()) {
-    if (!ParseU32(variantPresent, value)) return Fail("bad --variant-present");
-    spec.variantPresent = value;
-    spec.variantTable = true;
+    if (!ParseU32(variantPresent, value))
+      return Fail("bad --variant-present");
+    pkg.variantPresent = value;
+    pkg.variantTable = true;
   }
 
-  pw::BuiltPackage built = pw::BuildPackage(spec);
-  if (!pw::WritePackageFile(output, built.bytes, error)) return Fail(error);
+  pw::BuiltPackage built = pw::BuildPackage(pkg);
+  if (!pw::WritePackageFile(output, built.bytes, error))
+    return Fail(error);
 
   if (print) {
     std::printf("%s: %zu bytes\n", output.c_str(), built.bytes.size());
@@ -198,10 +209,10 @@ int main(int argc, char** argv) {
                   tessaly::LoadU32LE(field), n == 1 ? "present" : "length",
                   tessaly::LoadU32LE(field + 4));
     }
-    for (size_t k = 0; k < spec.variants.size(); ++k) {
-      const pw::Variant& v = spec.variants[k];
-      std::printf("  variant %zu: key %s, at %u, %zu bytes\n", k,
-                  tessaly::HexString(v.key).c_str(), built.variantOffset[k], v.data.size());
+    for (size_t k = 0; k < pkg.variants.size(); ++k) {
+      const pw::Variant& v = pkg.variants[k];
+      std::printf("  variant %zu: key %s, at %u, %zu bytes\n", k, tessaly::HexString(v.key).c_str(),
+                  built.variantOffset[k], v.data.size());
     }
   }
   return 0;

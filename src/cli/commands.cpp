@@ -8,6 +8,8 @@ namespace tessaly::cli {
 void RegisterCommands(CLI::App& app, CommandTable& table) {
   RegisterDeviceCommands(app, table);
   RegisterProbeCommand(app, table);
+  RegisterUpdateCommand(app, table);
+  RegisterInspectCommand(app, table);
 }
 
 void PrintJson(const nlohmann::json& value) { std::cout << value.dump(2) << std::endl; }

@@ -20,6 +20,8 @@ using CommandTable = std::vector<std::pair<CLI::App*, std::function<int(Session&
 void RegisterCommands(CLI::App& app, CommandTable& table);
 void RegisterDeviceCommands(CLI::App& app, CommandTable& table);
 void RegisterProbeCommand(CLI::App& app, CommandTable& table);
+void RegisterUpdateCommand(CLI::App& app, CommandTable& table);
+void RegisterInspectCommand(CLI::App& app, CommandTable& table);
 
 // Shared output helpers.
 void PrintJson(const nlohmann::json& value);

@@ -129,7 +129,7 @@ constexpr size_t kTagOffsetLayouts12 = 28;
 }  // namespace
 
 ModelTag ParamModelTag(const Block& params, int paramLayout) {
-  const size_t off = paramLayout == 3 ? kTagOffsetLayout3 : kTagOffsetLayouts12;
+  const size_t off = paramLayout >= 3 ? kTagOffsetLayout3 : kTagOffsetLayouts12;
   ModelTag tag{};
   std::copy_n(params.begin() + static_cast<std::ptrdiff_t>(off), tag.size(), tag.begin());
   return tag;
@@ -149,17 +149,9 @@ ModelTag TagOf(std::string_view name) {
 
 ModelTag DeviceVariantKey(const DeviceState& state) {
   const int layout = state.m_paramLayout;
-  if (layout == 3 || layout == 2) {
-    return ParamModelTag(state.m_params, layout);
-  }
-  if (layout <= 1) {
-    if (BytesStartWith(state.m_identity, kBrandKyrin)) {
-      return TagOf(kTagRkvd);
-    }
-    if (BytesStartWith(state.m_identity, kZurPrefix)) {
-      return TagOf(kTagZur);
-    }
-  }
+  if (layout >= 2) return ParamModelTag(state.m_params, layout);
+  if (BytesStartWith(state.m_identity, kBrandKyrin)) return TagOf(kTagRkvd);
+  if (BytesStartWith(state.m_identity, kZurPrefix)) return TagOf(kTagZur);
   return ModelTag{};
 }
 

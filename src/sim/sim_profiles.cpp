@@ -14,7 +14,8 @@ constexpr ProfileInfo kProfiles[] = {
     {Profile::kLayout2V73, "layout2-v73", "layout-2 parameter block, model tag \"V73 \""},
     {Profile::kLayout1, "layout1", "layout-1 parameter block"},
     {Profile::kBlankIdentity, "blank-identity", "erased identity block (all 0xFF), layout 3"},
-    {Profile::kForeignBrand, "foreign-brand", "identity block of another brand (\"Kyrin\"), layout 3"},
+    {Profile::kForeignBrand, "foreign-brand",
+     "identity block of another brand (\"Kyrin\"), layout 3"},
 };
 
 constexpr FaultKindInfo kFaultKinds[] = {
@@ -34,7 +35,9 @@ constexpr int32_t kProgramVersion = 215;
 constexpr int32_t kLayout3Revision = 3;
 constexpr uint32_t kLayout3Marker = 0x5A3C9E71;
 
-void PutText(uint8_t* at, std::string_view text) { std::memcpy(at, text.data(), text.size()); }
+void PutText(uint8_t* at, std::string_view text) {
+  std::memcpy(at, text.data(), text.size());
+}
 
 std::array<uint8_t, kSimPageBytes> Layout3Block() {
   std::array<uint8_t, kSimPageBytes> p{};
@@ -50,16 +53,16 @@ std::array<uint8_t, kSimPageBytes> Layout3Block() {
     b[19 + i] = kCounts[i];
     bands += kCounts[i];
   }
-  for (int i = 0; i < bands; ++i) b[24 + i] = 1;
+  for (int i = 0; i < bands; ++i)
+    b[24 + i] = 1;
   b[48] = 0;   // feature level
   b[50] = 7;   // day start
   b[51] = 19;  // night start
   b[52] = 0;   // radar type identified
   StoreU32LE(b + 55, static_cast<uint32_t>(kLayout3Revision));
   StoreU32LE(b + 59, kLayout3Marker);
-  constexpr uint16_t kTable[][2] = {{10500, 10550}, {13400, 13500}, {24050, 24250},
-                                    {33400, 33800}, {34000, 34400}, {34600, 35000},
-                                    {35300, 35700}, {0, 0}};
+  constexpr uint16_t kTable[][2] = {{10500, 10550}, {13400, 13500}, {24050, 24250}, {33400, 33800},
+                                    {34000, 34400}, {34600, 35000}, {35300, 35700}, {0, 0}};
   for (size_t i = 0; i < std::size(kTable); ++i) {
     StoreU16LE(b + 63 + 4 * i, kTable[i][0]);
     StoreU16LE(b + 65 + 4 * i, kTable[i][1]);
@@ -74,7 +77,8 @@ std::array<uint8_t, kSimPageBytes> OldLayoutBlock(size_t covered, std::string_vi
   uint8_t* b = p.data();
   b[8] = kFlagFrequencyOn;
   b[10] = 1;  // time zone
-  for (int i = 11; i <= 22; ++i) b[i] = 1;
+  for (int i = 11; i <= 22; ++i)
+    b[i] = 1;
   b[24] = 7;
   b[25] = 19;
   PutText(b + 28, modelTag);
@@ -85,11 +89,14 @@ std::array<uint8_t, kSimPageBytes> OldLayoutBlock(size_t covered, std::string_vi
 
 }  // namespace
 
-std::span<const ProfileInfo> Profiles() { return kProfiles; }
+std::span<const ProfileInfo> Profiles() {
+  return kProfiles;
+}
 
 std::string_view ProfileName(Profile profile) {
   for (const auto& info : kProfiles)
-    if (info.profile == profile) return info.name;
+    if (info.profile == profile)
+      return info.name;
   return "?";
 }
 
@@ -135,14 +142,17 @@ std::array<uint8_t, kSimPageBytes> ProfileIdentityBlock(Profile profile) {
   return id;
 }
 
-std::span<const FaultKindInfo> FaultKinds() { return kFaultKinds; }
+std::span<const FaultKindInfo> FaultKinds() {
+  return kFaultKinds;
+}
 
 bool ParseFault(std::string_view text, Fault& out, std::string& error) {
   size_t colon = text.find(':');
   std::string_view kindText = text.substr(0, colon);
   const FaultKindInfo* kind = nullptr;
   for (const auto& info : kFaultKinds)
-    if (info.name == kindText) kind = &info;
+    if (info.name == kindText)
+      kind = &info;
   if (!kind) {
     std::string names;
     for (const auto& info : kFaultKinds) {
@@ -171,7 +181,8 @@ bool ParseFault(std::string_view text, Fault& out, std::string& error) {
 
 std::string FormatFault(const Fault& fault) {
   for (const auto& info : kFaultKinds)
-    if (info.kind == fault.kind) return std::string(info.name) + ":" + std::to_string(fault.count);
+    if (info.kind == fault.kind)
+      return std::string(info.name) + ":" + std::to_string(fault.count);
   return "?:" + std::to_string(fault.count);
 }
 

@@ -36,7 +36,8 @@ bool ReadStateFile(const fs::path& path, size_t expected, size_t limit, std::vec
     error = path.string() + ": " + ec.message();
     return false;
   }
-  if (!fs::exists(status)) return true;
+  if (!fs::exists(status))
+    return true;
   if (!fs::is_regular_file(status)) {
     error = path.string() + " is not a regular file";
     return false;
@@ -68,9 +69,12 @@ bool ReadStateFile(const fs::path& path, size_t expected, size_t limit, std::vec
 bool ParseFirmware(const std::vector<uint8_t>& text, uint32_t& out) {
   auto isSpace = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   size_t begin = 0, end = text.size();
-  while (begin < end && isSpace(text[begin])) ++begin;
-  while (end > begin && isSpace(text[end - 1])) --end;
-  if (begin == end) return false;
+  while (begin < end && isSpace(text[begin]))
+    ++begin;
+  while (end > begin && isSpace(text[end - 1]))
+    --end;
+  if (begin == end)
+    return false;
   const char* first = reinterpret_cast<const char*>(text.data()) + begin;
   const char* last = reinterpret_cast<const char*>(text.data()) + end;
   auto [ptr, ec] = std::from_chars(first, last, out);
@@ -100,7 +104,8 @@ bool WriteFileReplacing(const fs::path& path, const uint8_t* data, size_t size,
   temp += ".tmp";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (out) out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (out)
+      out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     out.flush();
     if (!out) {
       std::error_code ignored;
@@ -125,7 +130,8 @@ bool WriteFileReplacing(const fs::path& path, const uint8_t* data, size_t size,
 VirtualDetector::FileStamp VirtualDetector::StampOf(const fs::path& path) {
   FileStamp stamp;
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return stamp;
+  if (::stat(path.c_str(), &st) != 0)
+    return stamp;
   stamp.valid = true;
   stamp.device = static_cast<uint64_t>(st.st_dev);
   stamp.inode = static_cast<uint64_t>(st.st_ino);
@@ -152,16 +158,20 @@ std::shared_ptr<VirtualDetector> VirtualDetector::OpenStateFolder(const fs::path
   }
   // Everything is checked before anything is written.
   StateFiles files;
-  if (!ReadStateFolder(folder, files, error)) return nullptr;
+  if (!ReadStateFolder(folder, files, error))
+    return nullptr;
 
   auto detector = std::make_shared<VirtualDetector>(profile);
   std::lock_guard lock(detector->m_mutex);
   fs::path canonical = fs::weakly_canonical(folder, ec);
   detector->m_folder = ec ? fs::absolute(folder) : canonical;
   detector->m_lockName = "sim:" + detector->m_folder.string();
-  if (files.have[0]) detector->m_mem0 = std::move(files.mem0);
-  if (files.have[1]) detector->m_mem1 = std::move(files.mem1);
-  if (files.have[2]) detector->m_firmware = files.firmware;
+  if (files.have[0])
+    detector->m_mem0 = std::move(files.mem0);
+  if (files.have[1])
+    detector->m_mem1 = std::move(files.mem1);
+  if (files.have[2])
+    detector->m_firmware = files.firmware;
   // Only the missing files are written, from the profile.
   detector->m_dirty0 = !files.have[0];
   detector->m_dirty1 = !files.have[1];
@@ -174,7 +184,8 @@ std::shared_ptr<VirtualDetector> VirtualDetector::OpenStateFolder(const fs::path
 }
 
 bool VirtualDetector::SaveLocked(std::string& error) {
-  if (m_folder.empty()) return true;
+  if (m_folder.empty())
+    return true;
   if (m_dirty0) {
     if (!WriteFileReplacing(m_folder / kFileNames[0], m_mem0.data(), m_mem0.size(), error))
       return false;
@@ -198,12 +209,16 @@ bool VirtualDetector::SaveLocked(std::string& error) {
 
 bool VirtualDetector::LoadFilesLocked(std::string& error) {
   StateFiles files;
-  if (!ReadStateFolder(m_folder, files, error)) return false;
+  if (!ReadStateFolder(m_folder, files, error))
+    return false;
   // A file removed meanwhile is written again from what this detector holds.
   // Copied into place: spans handed out by Memory() stay valid.
-  if (files.have[0]) std::copy(files.mem0.begin(), files.mem0.end(), m_mem0.begin());
-  if (files.have[1]) std::copy(files.mem1.begin(), files.mem1.end(), m_mem1.begin());
-  if (files.have[2]) m_firmware = files.firmware;
+  if (files.have[0])
+    std::copy(files.mem0.begin(), files.mem0.end(), m_mem0.begin());
+  if (files.have[1])
+    std::copy(files.mem1.begin(), files.mem1.end(), m_mem1.begin());
+  if (files.have[2])
+    m_firmware = files.firmware;
   m_dirty0 = !files.have[0];
   m_dirty1 = !files.have[1];
   m_dirtyFirmware = !files.have[2];
@@ -212,12 +227,14 @@ bool VirtualDetector::LoadFilesLocked(std::string& error) {
 }
 
 void VirtualDetector::StampFilesLocked() {
-  for (size_t i = 0; i < m_stamps.size(); ++i) m_stamps[i] = StampOf(m_folder / kFileNames[i]);
+  for (size_t i = 0; i < m_stamps.size(); ++i)
+    m_stamps[i] = StampOf(m_folder / kFileNames[i]);
 }
 
 bool VirtualDetector::FilesChangedLocked() const {
   for (size_t i = 0; i < m_stamps.size(); ++i)
-    if (!(StampOf(m_folder / kFileNames[i]) == m_stamps[i])) return true;
+    if (!(StampOf(m_folder / kFileNames[i]) == m_stamps[i]))
+      return true;
   return false;
 }
 

@@ -42,7 +42,8 @@ bool KnownCode(uint8_t code) {
 
 // A payload that can only be a command report: see the comment at the top.
 bool LooksLikeCommand(const uint8_t* payload) {
-  if (!KnownCode(payload[0]) || !PacketValid(payload)) return false;
+  if (!KnownCode(payload[0]) || !PacketValid(payload))
+    return false;
   return std::all_of(payload + kSimPacketBytes, payload + kSimPayloadBytes,
                      [](uint8_t b) { return b == kFill; });
 }
@@ -63,7 +64,9 @@ VirtualDetector::VirtualDetector()
       m_mem1(size_t{kMemory1Pages} * kSimPageBytes, 0xFF),
       m_lockName(InMemoryLockName()) {}
 
-VirtualDetector::VirtualDetector(Profile profile) : VirtualDetector() { ApplyProfile(profile); }
+VirtualDetector::VirtualDetector(Profile profile) : VirtualDetector() {
+  ApplyProfile(profile);
+}
 
 VirtualDetector::~VirtualDetector() {
   // Edits made while no host had the device open are not lost either.
@@ -92,8 +95,10 @@ void VirtualDetector::FillProfileLocked(Profile profile) {
 }
 
 std::vector<uint8_t>* VirtualDetector::MemoryFor(int selector) {
-  if (selector == 0) return &m_mem0;
-  if (selector == 1) return &m_mem1;
+  if (selector == 0)
+    return &m_mem0;
+  if (selector == 1)
+    return &m_mem1;
   return nullptr;
 }
 
@@ -104,7 +109,8 @@ const std::vector<uint8_t>* VirtualDetector::MemoryFor(int selector) const {
 std::span<uint8_t> VirtualDetector::Memory(int selector) {
   std::lock_guard lock(m_mutex);
   auto* mem = MemoryFor(selector);
-  if (!mem) return {};
+  if (!mem)
+    return {};
   (selector == 0 ? m_dirty0 : m_dirty1) = true;
   return *mem;
 }
@@ -112,7 +118,8 @@ std::span<uint8_t> VirtualDetector::Memory(int selector) {
 std::span<const uint8_t> VirtualDetector::MemoryView(int selector) const {
   std::lock_guard lock(m_mutex);
   const auto* mem = MemoryFor(selector);
-  if (!mem) return {};
+  if (!mem)
+    return {};
   return *mem;
 }
 
@@ -120,7 +127,8 @@ bool VirtualDetector::ReadPage(int selector, uint32_t page,
                                std::span<uint8_t, kSimPageBytes> out) const {
   std::lock_guard lock(m_mutex);
   const auto* mem = MemoryFor(selector);
-  if (!mem || page >= mem->size() / kSimPageBytes) return false;
+  if (!mem || page >= mem->size() / kSimPageBytes)
+    return false;
   auto from = mem->begin() + static_cast<ptrdiff_t>(size_t{page} * kSimPageBytes);
   std::copy(from, from + kSimPageBytes, out.begin());
   return true;
@@ -130,7 +138,8 @@ bool VirtualDetector::WritePage(int selector, uint32_t page,
                                 std::span<const uint8_t, kSimPageBytes> data) {
   std::lock_guard lock(m_mutex);
   auto* mem = MemoryFor(selector);
-  if (!mem || page >= mem->size() / kSimPageBytes) return false;
+  if (!mem || page >= mem->size() / kSimPageBytes)
+    return false;
   std::copy(data.begin(), data.end(), mem->begin() + static_cast<ptrdiff_t>(page * kSimPageBytes));
   (selector == 0 ? m_dirty0 : m_dirty1) = true;
   return true;
@@ -143,7 +152,8 @@ uint32_t VirtualDetector::Firmware() const {
 
 void VirtualDetector::SetFirmware(uint32_t firmware) {
   std::lock_guard lock(m_mutex);
-  if (m_firmware != firmware) m_dirtyFirmware = true;
+  if (m_firmware != firmware)
+    m_dirtyFirmware = true;
   m_firmware = firmware;
 }
 
@@ -177,7 +187,9 @@ void VirtualDetector::ClearFaults() {
   m_cv.notify_all();  // a read held by a stall may now see its report
 }
 
-void VirtualDetector::SetDelayUs(uint32_t delayUs) { m_delayUs = delayUs; }
+void VirtualDetector::SetDelayUs(uint32_t delayUs) {
+  m_delayUs = delayUs;
+}
 
 void VirtualDetector::Unplug() {
   std::lock_guard lock(m_mutex);
@@ -189,7 +201,8 @@ void VirtualDetector::Unplug() {
 
 void VirtualDetector::Replug() {
   std::lock_guard lock(m_mutex);
-  if (m_plugged) return;
+  if (m_plugged)
+    return;
   m_plugged = true;
   ResetExchangeLocked();
 }
@@ -218,7 +231,8 @@ bool VirtualDetector::Save(std::string& error) {
 
 bool VirtualDetector::Attach(Link& link) {
   std::lock_guard lock(m_mutex);
-  if (!m_plugged) return false;
+  if (!m_plugged)
+    return false;
   if (m_openLinks == 0 && !m_folder.empty() && !m_dirty0 && !m_dirty1 && !m_dirtyFirmware &&
       FilesChangedLocked()) {
     // Another process updated the state folder since we read it; its state is the
@@ -283,13 +297,17 @@ void VirtualDetector::CountTransferLocked() {
 }
 
 int VirtualDetector::HostWrite(Link& link, const uint8_t* buf, size_t len) {
-  if (uint32_t delay = m_delayUs) std::this_thread::sleep_for(std::chrono::microseconds(delay));
+  if (uint32_t delay = m_delayUs)
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
   std::lock_guard lock(m_mutex);
-  if (!LinkUsable(link)) return -1;
+  if (!LinkUsable(link))
+    return -1;
   ++m_writeAttempts;
-  if (FaultFiresLocked(FaultKind::kWriteFail, m_writeAttempts)) return -1;
+  if (FaultFiresLocked(FaultKind::kWriteFail, m_writeAttempts))
+    return -1;
   // The device takes whole reports of report ID 0 only.
-  if (!buf || len != kSimReportBytes || buf[0] != 0) return -1;
+  if (!buf || len != kSimReportBytes || buf[0] != 0)
+    return -1;
   ++m_counters.reportsWritten;
   const uint8_t* payload = buf + 1;
   if (m_pending.active && !LooksLikeCommand(payload)) {
@@ -303,12 +321,15 @@ int VirtualDetector::HostWrite(Link& link, const uint8_t* buf, size_t len) {
 }
 
 int VirtualDetector::HostRead(Link& link, uint8_t* buf, size_t len, int timeoutMs) {
-  if (uint32_t delay = m_delayUs) std::this_thread::sleep_for(std::chrono::microseconds(delay));
+  if (uint32_t delay = m_delayUs)
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
   std::unique_lock lock(m_mutex);
-  if (!LinkUsable(link) || !buf || len == 0) return -1;
+  if (!LinkUsable(link) || !buf || len == 0)
+    return -1;
   uint64_t attempt = ++m_readAttempts;
   if (FaultFiresLocked(FaultKind::kReadFail, attempt)) {
-    if (!m_input.empty()) m_input.pop_front();
+    if (!m_input.empty())
+      m_input.pop_front();
     return -1;
   }
   auto stalled = [&] {
@@ -322,7 +343,8 @@ int VirtualDetector::HostRead(Link& link, uint8_t* buf, size_t len, int timeoutM
   } else {
     m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
   }
-  if (!LinkUsable(link) || m_input.empty() || stalled()) return -1;
+  if (!LinkUsable(link) || m_input.empty() || stalled())
+    return -1;
   size_t n = std::min(len, kSimReportBytes);
   std::memcpy(buf, m_input.front().data(), n);
   m_input.pop_front();
@@ -357,7 +379,8 @@ void VirtualDetector::QueueAnswerLocked(uint8_t code, uint32_t status, uint32_t 
   std::memcpy(p + kOffSignature, badSignature ? "HIDX" : kSignature, 4);
   SealPacket(p);
   // Each corruption alone: the other checks of the packet still pass.
-  if (badChecksum) StoreU32LE(p + kOffChecksum, LoadU32LE(p + kOffChecksum) + 1);
+  if (badChecksum)
+    StoreU32LE(p + kOffChecksum, LoadU32LE(p + kOffChecksum) + 1);
   QueueReportLocked(p, sizeof p);
 }
 
@@ -424,7 +447,8 @@ void VirtualDetector::HandleCommandLocked(const uint8_t* p) {
       return;
     }
     case kCodeCommit:
-      if (confirmed) ++m_counters.commits;
+      if (confirmed)
+        ++m_counters.commits;
       QueueAnswerLocked(code, confirmed ? kStatusOk : kStatusBadConfirmation, 0);
       return;
     case kCodeQueryFirmware:
@@ -444,7 +468,8 @@ void VirtualDetector::HandleCommandLocked(const uint8_t* p) {
 void VirtualDetector::HandleDataLocked(const uint8_t* payload) {
   if (m_pending.status == kStatusOk)
     m_pending.data.insert(m_pending.data.end(), payload, payload + kSimPayloadBytes);
-  if (--m_pending.reportsLeft == 0) FinishWriteLocked();
+  if (--m_pending.reportsLeft == 0)
+    FinishWriteLocked();
 }
 
 void VirtualDetector::FinishWriteLocked() {
@@ -453,7 +478,8 @@ void VirtualDetector::FinishWriteLocked() {
   uint32_t status = w.status;
   if (status == kStatusOk && w.e != 0) {
     const uint32_t sum = w.c == 0 ? ByteSum(w.data) : SegmentChecksum(w.data, w.c);
-    if (sum != w.e) status = kStatusBadChecksum;
+    if (sum != w.e)
+      status = kStatusBadChecksum;
   }
   if (status == kStatusOk && !w.data.empty()) {
     auto* mem = MemoryFor(w.selector);

@@ -79,13 +79,13 @@ inline constexpr uint32_t kConfirmPairB = 0x6E2B9F47;
 // values only help a reader of a trace.
 enum SimStatus : uint32_t {
   kStatusOk = 0,
-  kStatusBadPacket = 1,      // length byte, signature or checksum wrong
+  kStatusBadPacket = 1,  // length byte, signature or checksum wrong
   kStatusUnknownCommand = 2,
   kStatusBadConfirmation = 3,
-  kStatusBadAddress = 4,     // bad selector or pages outside the memory
-  kStatusBadChecksum = 5,    // received data does not match field E
-  kStatusBadArgument = 6,    // e.g. C larger than the data, read of B != 1 pages
-  kStatusInjected = 0xFF,    // bad-status fault
+  kStatusBadAddress = 4,   // bad selector or pages outside the memory
+  kStatusBadChecksum = 5,  // received data does not match field E
+  kStatusBadArgument = 6,  // e.g. C larger than the data, read of B != 1 pages
+  kStatusInjected = 0xFF,  // bad-status fault
 };
 
 // ---- Profiles ----
@@ -148,10 +148,10 @@ struct DetectorCounters {
   uint64_t malformedPackets = 0;         // command reports that failed the packet checks
   uint64_t commits = 0;                  // accepted commits
   uint64_t endUpdates = 0;
-  uint64_t pagesStored = 0;              // pages written into memory by accepted writes
-  uint64_t answers = 0;                  // answer packets produced
-  uint64_t reportsWritten = 0;           // output reports the device received
-  uint64_t reportsRead = 0;              // input reports the host took
+  uint64_t pagesStored = 0;     // pages written into memory by accepted writes
+  uint64_t answers = 0;         // answer packets produced
+  uint64_t reportsWritten = 0;  // output reports the device received
+  uint64_t reportsRead = 0;     // input reports the host took
   uint64_t CommandsSeen(uint8_t code) const { return commands[code]; }
 };
 

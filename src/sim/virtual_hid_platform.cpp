@@ -20,7 +20,8 @@ class DetectorHandle : public HidHandle {
   explicit DetectorHandle(std::shared_ptr<VirtualDetector> detector)
       : m_detector(std::move(detector)) {}
   ~DetectorHandle() override {
-    if (m_attached) m_detector->Detach(m_link);
+    if (m_attached)
+      m_detector->Detach(m_link);
   }
   bool Attach() { return m_attached = m_detector->Attach(m_link); }
 
@@ -53,7 +54,8 @@ class SilentHandle : public HidHandle {
   }
   int Write(const uint8_t* buf, size_t len) override {
     std::lock_guard lock(m_mutex);
-    if (m_cancelled || !buf || len == 0 || buf[0] != 0) return -1;
+    if (m_cancelled || !buf || len == 0 || buf[0] != 0)
+      return -1;
     return static_cast<int>(len);
   }
   void Cancel() override {
@@ -96,15 +98,16 @@ std::string VirtualHidPlatform::GeneratedPath(uint16_t vendor, uint16_t product,
     // A detector's path follows from its lock name, so two processes on one state
     // folder see the same path and so the same lock.
     std::string instance =
-        detector ? "7&" + Hex(std::hash<std::string>{}(detector->LockName()) & 0xFFFFFFFF, 8) +
-                       "&0&0000"
-                 : "7&" + m_instanceTag + "&0&" + Hex(id, 4);
+        detector
+            ? "7&" + Hex(std::hash<std::string>{}(detector->LockName()) & 0xFFFFFFFF, 8) + "&0&0000"
+            : "7&" + m_instanceTag + "&0&" + Hex(id, 4);
     return DelimitedPath(vendor, product, instance);
   }
   if (detector && !detector->StateFolder().empty()) {
     std::string path = "sim:" + detector->StateFolder().string();
     for (const auto& e : m_entries)
-      if (e.path == path) return path + "#" + std::to_string(id);
+      if (e.path == path)
+        return path + "#" + std::to_string(id);
     return path;
   }
   return (detector ? "sim:" : "sim-other:") + std::to_string(id);
@@ -113,8 +116,10 @@ std::string VirtualHidPlatform::GeneratedPath(uint16_t vendor, uint16_t product,
 std::string VirtualHidPlatform::AddDetector(std::shared_ptr<VirtualDetector> detector,
                                             std::string path) {
   std::lock_guard lock(m_mutex);
-  if (!detector) return {};
-  if (path.empty()) path = GeneratedPath(kSimVendorId, kSimProductId, detector.get());
+  if (!detector)
+    return {};
+  if (path.empty())
+    path = GeneratedPath(kSimVendorId, kSimProductId, detector.get());
   Entry entry;
   entry.path = path;
   entry.kind = Kind::kDetector;
@@ -135,7 +140,8 @@ std::string VirtualHidPlatform::AddDenied(uint16_t vendor, uint16_t product, std
 std::string VirtualHidPlatform::AddInterface(Kind kind, uint16_t vendor, uint16_t product,
                                              std::string path) {
   std::lock_guard lock(m_mutex);
-  if (path.empty()) path = GeneratedPath(vendor, product, nullptr);
+  if (path.empty())
+    path = GeneratedPath(vendor, product, nullptr);
   Entry entry;
   entry.path = path;
   entry.kind = kind;
@@ -160,22 +166,26 @@ bool VirtualHidPlatform::Remove(const std::string& path) {
 std::shared_ptr<VirtualDetector> VirtualHidPlatform::Detector(const std::string& path) const {
   std::lock_guard lock(m_mutex);
   for (const auto& e : m_entries)
-    if (e.path == path) return e.detector;
+    if (e.path == path)
+      return e.detector;
   return nullptr;
 }
 
 std::shared_ptr<VirtualDetector> VirtualHidPlatform::FirstDetector() const {
   std::lock_guard lock(m_mutex);
   for (const auto& e : m_entries)
-    if (e.detector) return e.detector;
+    if (e.detector)
+      return e.detector;
   return nullptr;
 }
 
 bool VirtualHidPlatform::FindPresent(const std::string& path, Entry& out) const {
   std::lock_guard lock(m_mutex);
   for (const auto& e : m_entries) {
-    if (e.path != path) continue;
-    if (e.detector && !e.detector->IsPlugged()) return false;
+    if (e.path != path)
+      continue;
+    if (e.detector && !e.detector->IsPlugged())
+      return false;
     out = e;
     return true;
   }
@@ -186,7 +196,8 @@ std::vector<HidInterfaceInfo> VirtualHidPlatform::Enumerate() {
   std::lock_guard lock(m_mutex);
   std::vector<HidInterfaceInfo> out;
   for (const auto& e : m_entries) {
-    if (e.detector && !e.detector->IsPlugged()) continue;
+    if (e.detector && !e.detector->IsPlugged())
+      continue;
     out.push_back({e.path, e.vendor, e.product});
   }
   return out;
@@ -195,7 +206,8 @@ std::vector<HidInterfaceInfo> VirtualHidPlatform::Enumerate() {
 bool VirtualHidPlatform::GetAttributes(const std::string& path, uint16_t& vendorId,
                                        uint16_t& productId) {
   Entry e;
-  if (!FindPresent(path, e)) return false;
+  if (!FindPresent(path, e))
+    return false;
   vendorId = e.vendor;
   productId = e.product;
   return true;
@@ -203,11 +215,13 @@ bool VirtualHidPlatform::GetAttributes(const std::string& path, uint16_t& vendor
 
 std::unique_ptr<HidHandle> VirtualHidPlatform::Open(const std::string& path, HidAccess) {
   Entry e;
-  if (!FindPresent(path, e)) return nullptr;
+  if (!FindPresent(path, e))
+    return nullptr;
   switch (e.kind) {
     case Kind::kDetector: {
       auto handle = std::make_unique<DetectorHandle>(e.detector);
-      if (!handle->Attach()) return nullptr;
+      if (!handle->Attach())
+        return nullptr;
       return handle;
     }
     case Kind::kForeign:
@@ -225,14 +239,16 @@ bool VirtualHidPlatform::CanOpen(const std::string& path) {
 
 HidOpenStatus VirtualHidPlatform::CheckAccess(const std::string& path) {
   Entry e;
-  if (!FindPresent(path, e)) return HidOpenStatus::kGone;
+  if (!FindPresent(path, e))
+    return HidOpenStatus::kGone;
   return e.kind == Kind::kDenied ? HidOpenStatus::kPermissionDenied : HidOpenStatus::kOk;
 }
 
 std::string VirtualHidPlatform::DeviceLockName(const HidInterfaceInfo& info) {
   std::lock_guard lock(m_mutex);
   for (const auto& e : m_entries)
-    if (e.path == info.path) return e.lockName;
+    if (e.path == info.path)
+      return e.lockName;
   return {};
 }
 

@@ -15,7 +15,8 @@ namespace {
 constexpr size_t kEntriesPerRead = 256;
 
 bool SeekTo(std::FILE* f, uint64_t offset) {
-  if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
+  if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+    return false;
 #ifdef _WIN32
   return _fseeki64(f, static_cast<int64_t>(offset), SEEK_SET) == 0;
 #else
@@ -32,15 +33,18 @@ template <typename Char>
 bool HasPackageExtension(std::basic_string_view<Char> path) {
   static constexpr std::string_view kExtension = "dqx";
   size_t dot = path.rfind(static_cast<Char>('.'));
-  if (dot == std::basic_string_view<Char>::npos) return false;
+  if (dot == std::basic_string_view<Char>::npos)
+    return false;
   std::basic_string_view<Char> ext = path.substr(dot + 1);
-  if (ext.size() != kExtension.size()) return false;
+  if (ext.size() != kExtension.size())
+    return false;
   for (size_t i = 0; i < ext.size(); ++i) {
     Char c = ext[i];
     if (c >= static_cast<Char>('A') && c <= static_cast<Char>('Z')) {
       c = static_cast<Char>(c - 'A' + 'a');
     }
-    if (c != static_cast<Char>(kExtension[i])) return false;
+    if (c != static_cast<Char>(kExtension[i]))
+      return false;
   }
   return true;
 }
@@ -52,51 +56,62 @@ std::string WrongFormatMessage(int code) {
 }
 
 void ApplyTrailerKey(std::span<uint8_t> bytes) {
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] ^= kTrailerKey[i % kTrailerKey.size()];
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] ^= kTrailerKey[i % kTrailerKey.size()];
 }
 
 // ---- Byte sources -----------------------------------------------------------------------
 
 void FileByteSource::FileCloser::operator()(std::FILE* f) const {
-  if (f != nullptr) std::fclose(f);
+  if (f != nullptr)
+    std::fclose(f);
 }
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::filesystem::path& path) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
+  if (!std::filesystem::is_regular_file(path, ec))
+    return nullptr;
 #ifdef _WIN32
   std::FILE* file = _wfopen(path.c_str(), L"rb");
 #else
   std::FILE* file = std::fopen(path.c_str(), "rb");
 #endif
-  if (file == nullptr) return nullptr;
+  if (file == nullptr)
+    return nullptr;
   return std::unique_ptr<FileByteSource>(new FileByteSource(file));
 }
 
 std::optional<uint64_t> FileByteSource::Size() {
   std::FILE* f = m_file.get();
 #ifdef _WIN32
-  if (_fseeki64(f, 0, SEEK_END) != 0) return std::nullopt;
+  if (_fseeki64(f, 0, SEEK_END) != 0)
+    return std::nullopt;
   int64_t end = _ftelli64(f);
 #else
-  if (fseeko(f, 0, SEEK_END) != 0) return std::nullopt;
+  if (fseeko(f, 0, SEEK_END) != 0)
+    return std::nullopt;
   int64_t end = ftello(f);
 #endif
-  if (end < 0) return std::nullopt;
+  if (end < 0)
+    return std::nullopt;
   return static_cast<uint64_t>(end);
 }
 
 bool FileByteSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
-  if (out.empty()) return true;
+  if (out.empty())
+    return true;
   std::FILE* f = m_file.get();
   std::clearerr(f);
-  if (!SeekTo(f, offset)) return false;
+  if (!SeekTo(f, offset))
+    return false;
   return std::fread(out.data(), 1, out.size(), f) == out.size();
 }
 
 bool MemoryByteSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
-  if (out.empty()) return true;
-  if (!RangeInside(offset, out.size(), m_bytes.size())) return false;
+  if (out.empty())
+    return true;
+  if (!RangeInside(offset, out.size(), m_bytes.size()))
+    return false;
   std::copy_n(m_bytes.begin() + static_cast<ptrdiff_t>(offset), out.size(), out.begin());
   return true;
 }
@@ -104,49 +119,43 @@ bool MemoryByteSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
 std::optional<std::vector<uint8_t>> ReadBytesAt(ByteSource& source, uint64_t offset,
                                                 uint64_t length) {
   std::optional<uint64_t> size = source.Size();
-  if (!size || !RangeInside(offset, length, *size)) return std::nullopt;
+  if (!size || !RangeInside(offset, length, *size))
+    return std::nullopt;
   std::vector<uint8_t> bytes(static_cast<size_t>(length));
-  if (!source.ReadAt(offset, bytes)) return std::nullopt;
+  if (!source.ReadAt(offset, bytes))
+    return std::nullopt;
   return bytes;
 }
 
 // ---- Trailer and variant selection ------------------------------------------------------
 
-VariantKey DeviceVariantKey(const DeviceState& state) {
-  VariantKey key{};
-  if (state.m_paramLayout == 2) {
-    std::copy_n(state.m_params.begin() + 28, key.size(), key.begin());
-  } else if (state.m_paramLayout > 2) {
-    std::copy_n(state.m_params.begin() + 4, key.size(), key.begin());
-  } else if (StartsWithBytes(state.m_identity, "Kyrin")) {
-    key = {'R', 'K', 'V', 'D'};
-  } else if (StartsWithBytes(state.m_identity, "ZUR")) {
-    key = {'Z', 'U', 'R', ' '};
-  }
-  return key;
-}
-
 int ReadPackageTrailer(ByteSource& source, const DeviceState& state, ResolvedTrailer& out) {
   out = ResolvedTrailer{};
   std::optional<uint64_t> fileSize = source.Size();
-  if (!fileSize || *fileSize < kTrailerBytes) return kPackageInvalid;
+  if (!fileSize || *fileSize < kTrailerBytes)
+    return kPackageInvalid;
 
   std::array<uint8_t, kTrailerBytes> t{};
-  if (!source.ReadAt(*fileSize - kTrailerBytes, t)) return kPackageInvalid;
+  if (!source.ReadAt(*fileSize - kTrailerBytes, t))
+    return kPackageInvalid;
   ApplyTrailerKey(t);
 
   const uint8_t* p = t.data();
-  if (LoadU32LE(p + kTrailerSizeOffset) != kTrailerSize) return kPackageInvalid;
+  if (LoadU32LE(p + kTrailerSizeOffset) != kTrailerSize)
+    return kPackageInvalid;
   uint32_t checksum = LoadU32LE(p + kTrailerChecksumOffset);
-  if (ByteSum(std::span(t).first(kTrailerChecksumOffset)) != checksum) return kPackageInvalid;
+  if (ByteSum(std::span(t).first(kTrailerChecksumOffset)) != checksum)
+    return kPackageInvalid;
   for (size_t n = 0; n < kSegmentCount; ++n) {
-    if (n == 1) continue;  // segment 2's pair is the variant table's
+    if (n == 1)
+      continue;  // segment 2's pair is the variant table's
     if (LoadU32LE(p + kSegmentFieldOffset[n] + 4) > kSegmentLengthLimit[n]) {
       return kPackageInvalid;
     }
   }
   uint32_t version = LoadU32LE(p + kTrailerVersionOffset);
-  if (version < kMinTrailerVersion) return kPackageInvalid;
+  if (version < kMinTrailerVersion)
+    return kPackageInvalid;
 
   out.fileSize = *fileSize;
   out.size = kTrailerSize;
@@ -154,13 +163,15 @@ int ReadPackageTrailer(ByteSource& source, const DeviceState& state, ResolvedTra
   out.checksum = checksum;
   std::copy_n(p + kBrandFieldOffset, kBrandFieldBytes, out.brand.begin());
   for (size_t n = 0; n < kSegmentCount; ++n) {
-    if (n == 1) continue;
+    if (n == 1)
+      continue;
     out.segments[n].offset = LoadU32LE(p + kSegmentFieldOffset[n]);
     out.segments[n].length = LoadU32LE(p + kSegmentFieldOffset[n] + 4);
   }
   out.variantTableOffset = LoadU32LE(p + kSegmentFieldOffset[1]);
   out.variantTablePresent = LoadU32LE(p + kSegmentFieldOffset[1] + 4);
-  if (out.variantTablePresent == 0) return kPackageOk;
+  if (out.variantTablePresent == 0)
+    return kPackageOk;
 
   // The count decides how much is read and kept, so it is held against the file
   // before anything is allocated for it.
@@ -196,8 +207,8 @@ int ReadPackageTrailer(ByteSource& source, const DeviceState& state, ResolvedTra
   }
 
   const VariantKey key = DeviceVariantKey(state);
-  auto match =
-      std::find_if(entries.begin(), entries.end(), [&](const VariantEntry& e) { return e.key == key; });
+  auto match = std::find_if(entries.begin(), entries.end(),
+                            [&](const VariantEntry& e) { return e.key == key; });
   if (match != entries.end()) {
     out.chosenVariant = static_cast<size_t>(match - entries.begin());
   } else if (entries.size() == 1) {
@@ -225,17 +236,20 @@ int CheckSegmentsInsideFile(const ResolvedTrailer& trailer) {
 
 bool PackageBrandMatches(const ResolvedTrailer& trailer, std::string_view brandSlot) {
   static constexpr std::string_view kNoBrandCheck = "                     ";  // 21 spaces
-  if (brandSlot.substr(0, brandSlot.find('\0')) == kNoBrandCheck) return true;
+  if (brandSlot.substr(0, brandSlot.find('\0')) == kNoBrandCheck)
+    return true;
   for (size_t i = 0; i < kPackageBrandCompareBytes; ++i) {
     uint8_t want = i < brandSlot.size() ? static_cast<uint8_t>(brandSlot[i]) : 0;
-    if (trailer.brand[i] != want) return false;
+    if (trailer.brand[i] != want)
+      return false;
   }
   return true;
 }
 
 uint64_t TotalSegmentBytes(const ResolvedTrailer& trailer) {
   uint64_t total = 0;
-  for (const PackageSegment& s : trailer.segments) total += s.length;
+  for (const PackageSegment& s : trailer.segments)
+    total += s.length;
   return total;
 }
 
@@ -258,7 +272,8 @@ PackageCheck CheckPackage(ByteSource& source, const DeviceState& state,
                           std::string_view brandSlot) {
   PackageCheck check;
   check.code = ReadPackageTrailer(source, state, check.trailer);
-  if (check.code == kPackageOk) check.code = CheckSegmentsInsideFile(check.trailer);
+  if (check.code == kPackageOk)
+    check.code = CheckSegmentsInsideFile(check.trailer);
   if (check.code != kPackageOk) {
     check.message = WrongFormatMessage(check.code);
     return check;
@@ -272,7 +287,8 @@ PackageCheck CheckPackage(ByteSource& source, const DeviceState& state,
 // ---- File names -------------------------------------------------------------------------
 
 bool IsPackageFileName(const std::filesystem::path& path, bool isDirectory) {
-  if (isDirectory) return false;
+  if (isDirectory)
+    return false;
   using Char = std::filesystem::path::value_type;
   return HasPackageExtension(std::basic_string_view<Char>(path.native()));
 }

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "identify/brand.h"
 #include "identify/device_state.h"
 
 namespace tessaly {
@@ -55,8 +56,7 @@ inline constexpr size_t kTrailerChecksumOffset = 316;
 inline constexpr size_t kSegmentCount = 5;
 // Offset/length pair of segment n+1. For segment 2 the pair holds the variant table
 // offset and the "table present" value instead.
-inline constexpr std::array<size_t, kSegmentCount> kSegmentFieldOffset = {264, 272, 280, 288,
-                                                                          296};
+inline constexpr std::array<size_t, kSegmentCount> kSegmentFieldOffset = {264, 272, 280, 288, 296};
 // Largest length of each segment; a length equal to its limit passes. Segment 2 has
 // none of its own (its variants are bounded by the file).
 inline constexpr std::array<uint32_t, kSegmentCount> kSegmentLengthLimit = {
@@ -112,8 +112,7 @@ class MemoryByteSource final : public ByteSource {
  public:
   MemoryByteSource() = default;
   explicit MemoryByteSource(std::vector<uint8_t> bytes) : m_bytes(std::move(bytes)) {}
-  explicit MemoryByteSource(std::span<const uint8_t> bytes)
-      : m_bytes(bytes.begin(), bytes.end()) {}
+  explicit MemoryByteSource(std::span<const uint8_t> bytes) : m_bytes(bytes.begin(), bytes.end()) {}
 
   std::optional<uint64_t> Size() override { return m_bytes.size(); }
   bool ReadAt(uint64_t offset, std::span<uint8_t> out) override;
@@ -130,14 +129,9 @@ std::optional<std::vector<uint8_t>> ReadBytesAt(ByteSource& source, uint64_t off
 
 // ---- Trailer and variant selection ------------------------------------------------------
 
-using VariantKey = std::array<uint8_t, 4>;
-
-// The 4-byte key that picks the connected device's segment-2 variant:
-//   layout 2:           the model tag, parameter bytes 28..31;
-//   layout 3 or more:   the model tag, parameter bytes 4..7;
-//   layout 1 or less (signed, so -1 too): "RKVD" when the identity block starts with
-//   "Kyrin", else "ZUR " when it starts with "ZUR", else four zero bytes.
-VariantKey DeviceVariantKey(const DeviceState& state);
+// The variant key of the connected device is the brand rule DeviceVariantKey
+// (identify/brand.h): the model tag by layout, or "RKVD" / "ZUR " / zeros.
+using VariantKey = ModelTag;
 
 struct VariantEntry {
   VariantKey key{};
@@ -162,8 +156,8 @@ struct ResolvedTrailer {
   // absent (offset and length 0) when no variant applies.
   std::array<PackageSegment, kSegmentCount> segments{};
   uint32_t variantTableOffset = 0;
-  uint32_t variantTablePresent = 0;  // raw field; 0 means no segment 2
-  std::vector<VariantEntry> variants;  // the table as read, for display
+  uint32_t variantTablePresent = 0;     // raw field; 0 means no segment 2
+  std::vector<VariantEntry> variants;   // the table as read, for display
   std::optional<size_t> chosenVariant;  // index into `variants`
   uint32_t checksum = 0;
 };
@@ -219,8 +213,7 @@ struct PackageCheck {
   ResolvedTrailer trailer;
   bool Accepted() const { return message.empty(); }
 };
-PackageCheck CheckPackage(ByteSource& source, const DeviceState& state,
-                          std::string_view brandSlot);
+PackageCheck CheckPackage(ByteSource& source, const DeviceState& state, std::string_view brandSlot);
 
 // ---- File names -------------------------------------------------------------------------
 

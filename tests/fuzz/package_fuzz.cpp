@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Everything a flash would read must be readable.
     for (const PackageSegment& s : t.segments) {
-      if (s.length == 0) continue;  // an absent segment's offset means nothing
+      if (s.length == 0)
+        continue;  // an absent segment's offset means nothing
       Require(ReadBytesAt(source, s.offset, s.length).has_value(), "segment unreadable");
     }
     if (check.Accepted()) {

@@ -14,7 +14,8 @@ namespace {
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 gen(seed);
   std::vector<uint8_t> out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(gen());
+  for (auto& b : out)
+    b = static_cast<uint8_t>(gen());
   return out;
 }
 
@@ -31,8 +32,8 @@ TEST(SimProtocol, ReadPageReturnsMemoryThenAValidAnswer) {
   // The report exactly as a host puts it on the wire for page 0x110 of memory 0.
   Report wire;
   wire.fill(0xCC);
-  const uint8_t packet[27] = {0xf2, 0x17, 0x10, 0x01, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0,
-                              0,    0,    0,    0,    0, 'H', 'I', 'D', 'C', 0x33, 0x02, 0, 0};
+  const uint8_t packet[27] = {0xf2, 0x17, 0x10, 0x01, 0, 0,   0x01, 0,   0,   0,    0,    0, 0, 0,
+                              0,    0,    0,    0,    0, 'H', 'I',  'D', 'C', 0x33, 0x02, 0, 0};
   wire[0] = 0;
   std::memcpy(wire.data() + 1, packet, sizeof packet);
   ASSERT_EQ(host.WriteReport(wire), 65);
@@ -153,10 +154,12 @@ TEST(SimProtocol, RejectedWriteFailsAndLeavesMemoryUnchanged) {
     SCOPED_TRACE(c.name);
     SimHost host;
     auto padded = PadToPages(RandomBytes(size_t{c.pages} * kSimPageBytes, c.pages));
-    uint32_t e = c.c == 0 ? ByteSum(padded)
-                          : SegmentChecksum(padded, std::min<size_t>(c.c, padded.size()));
-    if (c.e == Announced::kOffByOne) ++e;
-    if (c.e == Announced::kPlainSum) e = ByteSum(padded);
+    uint32_t e =
+        c.c == 0 ? ByteSum(padded) : SegmentChecksum(padded, std::min<size_t>(c.c, padded.size()));
+    if (c.e == Announced::kOffByOne)
+      ++e;
+    if (c.e == Announced::kPlainSum)
+      e = ByteSum(padded);
     auto mem0 = MemoryCopy(host.Detector(), 0);
     auto mem1 = MemoryCopy(host.Detector(), 1);
 
@@ -241,7 +244,8 @@ TEST(SimProtocol, UnknownAndMalformedCommandsFail) {
     SimHost host;
     Report r = CommandReport(0xF7, kConfirmPairA, kConfirmPairB, 0, 0, 0);
     r[1 + c.offset] = c.value;
-    if (!c.malformed) StoreU32LE(&r[24], ByteSum(std::span<const uint8_t>(&r[1], 23)));
+    if (!c.malformed)
+      StoreU32LE(&r[24], ByteSum(std::span<const uint8_t>(&r[1], 23)));
     ASSERT_EQ(host.WriteReport(r), 65);
     Answer answer = host.ReadAnswer();
     ASSERT_TRUE(answer.Valid());
@@ -335,7 +339,8 @@ TEST(SimProtocol, ConcurrentReaderAndWriterSeeEveryAnswer) {
   std::atomic<bool> readerDone{false};
   std::thread reader([&] {
     for (int i = 0; i < kQueries; ++i)
-      if (host.ReadAnswer(5000).Ok()) ++answered;
+      if (host.ReadAnswer(5000).Ok())
+        ++answered;
     readerDone = true;
   });
   for (int i = 0; i < kQueries; ++i) {

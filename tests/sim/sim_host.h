@@ -38,8 +38,8 @@ inline Report CommandReport(uint8_t code, uint32_t a, uint32_t b, uint32_t c, ui
 }
 
 struct Answer {
-  bool read = false;        // an input report arrived
-  bool lengthOk = false;    // byte 1 is 23
+  bool read = false;      // an input report arrived
+  bool lengthOk = false;  // byte 1 is 23
   bool signatureOk = false;
   bool checksumOk = false;
   uint8_t code = 0;
@@ -91,7 +91,8 @@ class SimHost {
     for (size_t off = 0; off + kSimPayloadBytes <= data.size(); off += kSimPayloadBytes) {
       Report r{};
       std::memcpy(r.data() + 1, data.data() + off, kSimPayloadBytes);
-      if (WriteReport(r) != static_cast<int>(kSimReportBytes)) break;
+      if (WriteReport(r) != static_cast<int>(kSimReportBytes))
+        break;
       ++sent;
     }
     return sent;
@@ -102,16 +103,19 @@ class SimHost {
   }
   Answer ReadAnswer(int timeoutMs = 2000) {
     Report r;
-    if (ReadReport(r, timeoutMs) != static_cast<int>(kSimReportBytes)) return {};
+    if (ReadReport(r, timeoutMs) != static_cast<int>(kSimReportBytes))
+      return {};
     return ParseAnswer(r);
   }
   // A whole page read: the four data reports, then the answer.
   Answer ReadPage(uint32_t page, uint8_t selector, std::vector<uint8_t>& data) {
     data.clear();
-    if (Send(0xF2, page, 1, 0, selector, 0) != static_cast<int>(kSimReportBytes)) return {};
+    if (Send(0xF2, page, 1, 0, selector, 0) != static_cast<int>(kSimReportBytes))
+      return {};
     for (int i = 0; i < 4; ++i) {
       Report r;
-      if (ReadReport(r) != static_cast<int>(kSimReportBytes)) return {};
+      if (ReadReport(r) != static_cast<int>(kSimReportBytes))
+        return {};
       data.insert(data.end(), r.begin() + 1, r.end());
     }
     return ReadAnswer();
@@ -120,8 +124,10 @@ class SimHost {
   Answer WritePages(uint32_t page, std::span<const uint8_t> padded, uint32_t c, uint8_t selector,
                     uint32_t e) {
     uint32_t pages = static_cast<uint32_t>(padded.size() / kSimPageBytes);
-    if (Send(0xF3, page, pages, c, selector, e) != static_cast<int>(kSimReportBytes)) return {};
-    if (SendData(padded) != padded.size() / kSimPayloadBytes) return {};
+    if (Send(0xF3, page, pages, c, selector, e) != static_cast<int>(kSimReportBytes))
+      return {};
+    if (SendData(padded) != padded.size() / kSimPayloadBytes)
+      return {};
     return ReadAnswer();
   }
 

@@ -18,7 +18,9 @@ using tessaly::testing::WriteFileBytes;
 constexpr size_t kMem0Bytes = 131072;
 constexpr size_t kMem1Bytes = 8388608;
 
-std::vector<uint8_t> Text(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::vector<uint8_t> Text(const std::string& s) {
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 std::vector<uint8_t> Page(const VirtualDetector& d, int selector, uint32_t page) {
   std::array<uint8_t, kSimPageBytes> out{};
@@ -61,7 +63,8 @@ TEST(SimState, ExistingFilesAreKeptAndOnlyMissingOnesCreated) {
 TEST(SimState, AnUpdatePersistsBetweenRuns) {
   TempDir tmp;
   std::vector<uint8_t> page(kSimPageBytes);
-  for (size_t i = 0; i < page.size(); ++i) page[i] = static_cast<uint8_t>(i * 7);
+  for (size_t i = 0; i < page.size(); ++i)
+    page[i] = static_cast<uint8_t>(i * 7);
   {
     std::string error;
     auto detector = VirtualDetector::OpenStateFolder(tmp.Path(), Profile::kLayout3, error);
@@ -177,9 +180,12 @@ TEST(SimState, InMemoryDetectorsHaveTheirOwnLocks) {
 int LayoutOf(const std::array<uint8_t, kSimPageBytes>& p) {
   auto sum = [&](size_t n) { return ByteSum(std::span<const uint8_t>(p.data() + 4, n)); };
   uint32_t stored = LoadU32LE(p.data());
-  if (LoadU32LE(p.data() + 59) == 0x5A3C9E71 && sum(59) == stored) return 3;
-  if (sum(72) == stored) return 2;
-  if (sum(24) == stored) return 1;
+  if (LoadU32LE(p.data() + 59) == 0x5A3C9E71 && sum(59) == stored)
+    return 3;
+  if (sum(72) == stored)
+    return 2;
+  if (sum(24) == stored)
+    return 1;
   return -1;
 }
 
@@ -217,11 +223,13 @@ TEST(SimProfiles, EachProfileHoldsItsBlocks) {
 
     auto identity = Page(detector, 0, kIdentityPage);
     if (c.identityStart.empty()) {
-      EXPECT_TRUE(std::all_of(identity.begin(), identity.end(), [](uint8_t b) { return b == 0xFF; }));
+      EXPECT_TRUE(
+          std::all_of(identity.begin(), identity.end(), [](uint8_t b) { return b == 0xFF; }));
     } else {
       size_t n = c.identityStart.size();
       EXPECT_EQ(std::string(identity.begin(), identity.begin() + n), c.identityStart);
-      EXPECT_TRUE(std::all_of(identity.begin() + n, identity.end(), [](uint8_t b) { return b == 0; }));
+      EXPECT_TRUE(
+          std::all_of(identity.begin() + n, identity.end(), [](uint8_t b) { return b == 0; }));
     }
     EXPECT_EQ(LoadU32LE(Page(detector, 1, kDatabaseDatePage).data()), kDefaultDateCode);
     EXPECT_EQ(detector.Firmware(), kDefaultFirmware);
@@ -237,7 +245,8 @@ TEST(SimProfiles, DefaultSettingsAreInRange) {
   EXPECT_EQ(p[16] & 0xC0, 0xC0);  // frequency display available and on
   int bands = p[19] + p[20] + p[21] + p[22] + p[23];
   EXPECT_EQ(bands, 8);
-  for (int i = 0; i < bands; ++i) EXPECT_EQ(p[24 + i], 1) << i;
+  for (int i = 0; i < bands; ++i)
+    EXPECT_EQ(p[24 + i], 1) << i;
   EXPECT_GE(static_cast<int8_t>(p[50]), 3);
   EXPECT_LE(static_cast<int8_t>(p[50]), 10);
   EXPECT_GE(static_cast<int8_t>(p[51]), 15);
@@ -275,7 +284,8 @@ TEST(SimPlatform, ForeignAndDeniedInterfaces) {
   EXPECT_EQ(platform.CheckAccess("sim:nowhere"), HidOpenStatus::kGone);
 
   std::set<std::string> names;
-  for (const auto& info : listed) names.insert(platform.DeviceLockName(info));
+  for (const auto& info : listed)
+    names.insert(platform.DeviceLockName(info));
   EXPECT_EQ(names.size(), 3u);
   EXPECT_FALSE(names.count(""));
 

@@ -42,43 +42,46 @@ DeviceState Device(int layout, std::string_view identity = "Sable Harbor") {
   return s;
 }
 
-pw::PackageSpec BaseSpec() {
-  pw::PackageSpec spec;
-  spec.segments[0] = pw::PatternBytes(kSeg1, 1);
-  spec.segments[2] = pw::PatternBytes(kSeg3, 3);
-  spec.segments[3] = pw::PatternBytes(kSeg4, 4);
-  spec.segments[4] = pw::PatternBytes(kSeg5, 5);
-  spec.variants.push_back({kZUR, pw::PatternBytes(kZURBytes, 20), {}, {}});
-  spec.variants.push_back({kSH01, pw::PatternBytes(kSH01Bytes, 21), {}, {}});
-  return spec;
+pw::PackageContents BasePackage() {
+  pw::PackageContents pkg;
+  pkg.segments[0] = pw::PatternBytes(kSeg1, 1);
+  pkg.segments[2] = pw::PatternBytes(kSeg3, 3);
+  pkg.segments[3] = pw::PatternBytes(kSeg4, 4);
+  pkg.segments[4] = pw::PatternBytes(kSeg5, 5);
+  pkg.variants.push_back({kZUR, pw::PatternBytes(kZURBytes, 20), {}, {}});
+  pkg.variants.push_back({kSH01, pw::PatternBytes(kSH01Bytes, 21), {}, {}});
+  return pkg;
 }
 
-// A spec changed by `edit`.
-pw::PackageSpec Base(const std::function<void(pw::PackageSpec&)>& edit) {
-  pw::PackageSpec spec = BaseSpec();
-  edit(spec);
-  return spec;
+// The base package changed by `edit`.
+pw::PackageContents Base(const std::function<void(pw::PackageContents&)>& edit) {
+  pw::PackageContents pkg = BasePackage();
+  edit(pkg);
+  return pkg;
 }
 
-pw::PackageSpec WithVariants(std::vector<VariantKey> keys) {
-  pw::PackageSpec spec = BaseSpec();
-  spec.variants.clear();
-  spec.variantTable = true;
+pw::PackageContents WithVariants(std::vector<VariantKey> keys) {
+  pw::PackageContents pkg = BasePackage();
+  pkg.variants.clear();
+  pkg.variantTable = true;
   uint32_t seed = 30;
-  for (const VariantKey& k : keys) spec.variants.push_back({k, pw::PatternBytes(50, seed++), {}, {}});
-  return spec;
+  for (const VariantKey& k : keys)
+    pkg.variants.push_back({k, pw::PatternBytes(50, seed++), {}, {}});
+  return pkg;
 }
 
-uint64_t FileSizeOf(const pw::PackageSpec& spec) { return pw::BuildPackage(spec).bytes.size(); }
+uint64_t FileSizeOf(const pw::PackageContents& pkg) {
+  return pw::BuildPackage(pkg).bytes.size();
+}
 
 struct PackageCase {
   const char* name;
-  std::function<pw::PackageSpec()> spec;
+  std::function<pw::PackageContents()> pkg;
   DeviceState device;
-  int readCode;                       // ReadPackageTrailer's result
-  std::string message;                // CheckPackage's message; empty: accepted
-  std::optional<size_t> variant;      // chosen entry when the reader succeeds
-  uint64_t total = 0;                 // bytes to write when accepted
+  int readCode;                   // ReadPackageTrailer's result
+  std::string message;            // CheckPackage's message; empty: accepted
+  std::optional<size_t> variant;  // chosen entry when the reader succeeds
+  uint64_t total = 0;             // bytes to write when accepted
   std::function<void(std::vector<uint8_t>&)> bytesEdit = nullptr;  // after writing
 };
 
@@ -89,43 +92,82 @@ std::vector<PackageCase> PackageCases() {
   const DeviceState sh01 = Device(3);
   const uint64_t baseTotal = kBaseWithoutSeg2 + kSH01Bytes;
   return {
-      {"ValidAfterArbitraryPrefix", [] { return Base([](auto& s) { s.prefix = pw::PatternBytes(777, 9); }); },
-       sh01, 0, "", 1, baseTotal},
-      {"Only320BytesAllAbsent", [] { return pw::PackageSpec{}; }, sh01, 0,
+      {"ValidAfterArbitraryPrefix",
+       [] { return Base([](auto& s) { s.prefix = pw::PatternBytes(777, 9); }); }, sh01, 0, "", 1,
+       baseTotal},
+      {"Only320BytesAllAbsent", [] { return pw::PackageContents{}; }, sh01, 0,
        std::string(kMsgNoDatabase), std::nullopt},
-      {"File319Bytes", [] { return pw::PackageSpec{}; }, sh01, -1, kWrong1, std::nullopt, 0,
+      {"File319Bytes", [] { return pw::PackageContents{}; }, sh01, -1, kWrong1, std::nullopt, 0,
        [](std::vector<uint8_t>& b) { b.erase(b.begin()); }},
       {"Version2", [] { return Base([](auto& s) { s.version = 2; }); }, sh01, -1, kWrong1, {}},
       {"Version1", [] { return Base([](auto& s) { s.version = 1; }); }, sh01, -1, kWrong1, {}},
       {"VersionIsUnsigned", [] { return Base([](auto& s) { s.version = 0xFFFFFFFF; }); }, sh01, 0,
        "", 1, baseTotal},
-      {"ChecksumOneHigh", [] { return Base([](auto& s) { s.checksumDelta = 1; }); }, sh01, -1,
-       kWrong1, {}},
-      {"ChecksumOneLow", [] { return Base([](auto& s) { s.checksumDelta = -1; }); }, sh01, -1,
-       kWrong1, {}},
-      {"SizeField312WithMatchingChecksum", [] { return Base([](auto& s) { s.sizeField = 312; }); },
-       sh01, -1, kWrong1, {}},
-      {"TrailerBytesCorruptedAfterWriting", [] { return BaseSpec(); }, sh01, -1, kWrong1, {}, 0,
+      {"ChecksumOneHigh",
+       [] { return Base([](auto& s) { s.checksumDelta = 1; }); },
+       sh01,
+       -1,
+       kWrong1,
+       {}},
+      {"ChecksumOneLow",
+       [] { return Base([](auto& s) { s.checksumDelta = -1; }); },
+       sh01,
+       -1,
+       kWrong1,
+       {}},
+      {"SizeField312WithMatchingChecksum",
+       [] { return Base([](auto& s) { s.sizeField = 312; }); },
+       sh01,
+       -1,
+       kWrong1,
+       {}},
+      {"TrailerBytesCorruptedAfterWriting",
+       [] { return BasePackage(); },
+       sh01,
+       -1,
+       kWrong1,
+       {},
+       0,
        [](std::vector<uint8_t>& b) { b[b.size() - 100] ^= 0x01; }},
 
       // Length limits: at the limit passes (real data, so the package is accepted),
       // one more is refused by the reader.
-      {"Segment1AtLimit", [] { return Base([](auto& s) { s.segments[0] = pw::PatternBytes(0x7000, 1); }); },
-       sh01, 0, "", 1, baseTotal - kSeg1 + 0x7000},
-      {"Segment1OverLimit", [] { return Base([](auto& s) { s.lengthField[0] = 0x7001; }); }, sh01, -1,
-       kWrong1, {}},
-      {"Segment3AtLimit", [] { return Base([](auto& s) { s.segments[2] = pw::PatternBytes(0xC8000, 3); }); },
-       sh01, 0, "", 1, baseTotal - kSeg3 + 0xC8000},
-      {"Segment3OverLimit", [] { return Base([](auto& s) { s.lengthField[2] = 0xC8001; }); }, sh01,
-       -1, kWrong1, {}},
-      {"Segment4AtLimit", [] { return Base([](auto& s) { s.segments[3] = pw::PatternBytes(0x200000, 4); }); },
-       sh01, 0, "", 1, baseTotal - kSeg4 + 0x200000},
-      {"Segment4OverLimit", [] { return Base([](auto& s) { s.lengthField[3] = 0x200001; }); }, sh01,
-       -1, kWrong1, {}},
-      {"Segment5AtLimit", [] { return Base([](auto& s) { s.segments[4] = pw::PatternBytes(0x522000, 5); }); },
-       sh01, 0, "", 1, baseTotal - kSeg5 + 0x522000},
-      {"Segment5OverLimit", [] { return Base([](auto& s) { s.lengthField[4] = 0x522001; }); }, sh01,
-       -1, kWrong1, {}},
+      {"Segment1AtLimit",
+       [] { return Base([](auto& s) { s.segments[0] = pw::PatternBytes(0x7000, 1); }); }, sh01, 0,
+       "", 1, baseTotal - kSeg1 + 0x7000},
+      {"Segment1OverLimit",
+       [] { return Base([](auto& s) { s.lengthField[0] = 0x7001; }); },
+       sh01,
+       -1,
+       kWrong1,
+       {}},
+      {"Segment3AtLimit",
+       [] { return Base([](auto& s) { s.segments[2] = pw::PatternBytes(0xC8000, 3); }); }, sh01, 0,
+       "", 1, baseTotal - kSeg3 + 0xC8000},
+      {"Segment3OverLimit",
+       [] { return Base([](auto& s) { s.lengthField[2] = 0xC8001; }); },
+       sh01,
+       -1,
+       kWrong1,
+       {}},
+      {"Segment4AtLimit",
+       [] { return Base([](auto& s) { s.segments[3] = pw::PatternBytes(0x200000, 4); }); }, sh01, 0,
+       "", 1, baseTotal - kSeg4 + 0x200000},
+      {"Segment4OverLimit",
+       [] { return Base([](auto& s) { s.lengthField[3] = 0x200001; }); },
+       sh01,
+       -1,
+       kWrong1,
+       {}},
+      {"Segment5AtLimit",
+       [] { return Base([](auto& s) { s.segments[4] = pw::PatternBytes(0x522000, 5); }); }, sh01, 0,
+       "", 1, baseTotal - kSeg5 + 0x522000},
+      {"Segment5OverLimit",
+       [] { return Base([](auto& s) { s.lengthField[4] = 0x522001; }); },
+       sh01,
+       -1,
+       kWrong1,
+       {}},
 
       // Variant selection.
       {"PresentZeroIgnoresGarbageTableOffset",
@@ -138,49 +180,81 @@ std::vector<PackageCase> PackageCases() {
        sh01, 0, "", std::nullopt, kBaseWithoutSeg2},
       {"OneNonMatchingEntryIsUsed", [] { return WithVariants({kOther}); }, sh01, 0, "", 0,
        kBaseWithoutSeg2 + 50},
-      {"ThreeNonMatchingLeaveSegment2Out", [] { return WithVariants({kOther, kZUR, kRKVD}); }, sh01, 0,
-       "", std::nullopt, kBaseWithoutSeg2},
-      {"DuplicateMatchingKeysTakeTheFirst", [] { return WithVariants({kOther, kSH01, kSH01}); },
+      {"ThreeNonMatchingLeaveSegment2Out",
+       [] {
+         return WithVariants({kOther, kZUR, kRKVD});
+       },
+       sh01, 0, "", std::nullopt, kBaseWithoutSeg2},
+      {"DuplicateMatchingKeysTakeTheFirst",
+       [] {
+         return WithVariants({kOther, kSH01, kSH01});
+       },
        sh01, 0, "", 1, kBaseWithoutSeg2 + 50},
       {"EmptyTableLeavesSegment2Out", [] { return WithVariants({}); }, sh01, 0, "", std::nullopt,
        kBaseWithoutSeg2},
 
       // Device variant key by layout; the table holds every key once.
-      {"Layout3KeyFromBytes4To7", [] { return WithVariants({kV73, kSH01, kZUR, kRKVD, kZero}); },
+      {"Layout3KeyFromBytes4To7",
+       [] {
+         return WithVariants({kV73, kSH01, kZUR, kRKVD, kZero});
+       },
        Device(3), 0, "", 1, kBaseWithoutSeg2 + 50},
-      {"Layout4KeyFromBytes4To7", [] { return WithVariants({kV73, kSH01, kZUR, kRKVD, kZero}); },
+      {"Layout4KeyFromBytes4To7",
+       [] {
+         return WithVariants({kV73, kSH01, kZUR, kRKVD, kZero});
+       },
        Device(4), 0, "", 1, kBaseWithoutSeg2 + 50},
-      {"Layout2KeyFromBytes28To31", [] { return WithVariants({kSH01, kV73, kZUR, kRKVD, kZero}); },
+      {"Layout2KeyFromBytes28To31",
+       [] {
+         return WithVariants({kSH01, kV73, kZUR, kRKVD, kZero});
+       },
        Device(2), 0, "", 1, kBaseWithoutSeg2 + 50},
-      {"Layout0ZurIdentity", [] { return WithVariants({kSH01, kV73, kRKVD, kZero, kZUR}); },
+      {"Layout0ZurIdentity",
+       [] {
+         return WithVariants({kSH01, kV73, kRKVD, kZero, kZUR});
+       },
        Device(0, "ZUR-2000"), 0, "", 4, kBaseWithoutSeg2 + 50},
-      {"Layout1KyrinIdentity", [] { return WithVariants({kSH01, kV73, kZUR, kZero, kRKVD}); },
+      {"Layout1KyrinIdentity",
+       [] {
+         return WithVariants({kSH01, kV73, kZUR, kZero, kRKVD});
+       },
        Device(1, "Kyrin"), 0, "", 4, kBaseWithoutSeg2 + 50},
-      {"LayoutMinus1OtherIdentityZeroKey", [] { return WithVariants({kSH01, kV73, kZUR, kRKVD, kZero}); },
+      {"LayoutMinus1OtherIdentityZeroKey",
+       [] {
+         return WithVariants({kSH01, kV73, kZUR, kRKVD, kZero});
+       },
        Device(-1, "Sable Harbor"), 0, "", 4, kBaseWithoutSeg2 + 50},
-      {"Layout1ShortKyrinPrefixZeroKey", [] { return WithVariants({kRKVD, kZero}); },
+      {"Layout1ShortKyrinPrefixZeroKey",
+       [] {
+         return WithVariants({kRKVD, kZero});
+       },
        Device(1, "Kyri"), 0, "", 1, kBaseWithoutSeg2 + 50},
 
       // Brand.
       {"BrandFollowedByAnything",
-       [] { return Base([](auto& s) { s.brand.assign({'S','a','b','l','e',' ','H','a','r','b','o','r','X','Y','Z'}); }); },
+       [] {
+         return Base([](auto& s) {
+           s.brand.assign(
+               {'S', 'a', 'b', 'l', 'e', ' ', 'H', 'a', 'r', 'b', 'o', 'r', 'X', 'Y', 'Z'});
+         });
+       },
        sh01, 0, "", 1, baseTotal},
-      {"BrandDiffersInTwelfthByte",
-       [] { return Base([](auto& s) { s.brand.back() = 's'; }); }, sh01, 0,
-       std::string(kMsgVersionUnmatched), 1},
+      {"BrandDiffersInTwelfthByte", [] { return Base([](auto& s) { s.brand.back() = 's'; }); },
+       sh01, 0, std::string(kMsgVersionUnmatched), 1},
       {"BrandOfElevenBytes", [] { return Base([](auto& s) { s.brand.pop_back(); }); }, sh01, 0,
        std::string(kMsgVersionUnmatched), 1},
       {"WrongBrandAllAbsentIsBrandFirst",
        [] {
-         pw::PackageSpec s;
+         pw::PackageContents s;
          s.brand = {'O', 't', 'h', 'e', 'r'};
          return s;
        },
        sh01, 0, std::string(kMsgVersionUnmatched), std::nullopt},
       {"AllAbsentAfterVariantChoice",
        [] {
-         pw::PackageSpec s = WithVariants({kOther, kZUR});
-         for (size_t n : {0, 2, 3, 4}) s.segments[n].clear();
+         pw::PackageContents s = WithVariants({kOther, kZUR});
+         for (size_t n : {0, 2, 3, 4})
+           s.segments[n].clear();
          return s;
        },
        sh01, 0, std::string(kMsgNoDatabase), std::nullopt},
@@ -193,20 +267,30 @@ std::vector<PackageCase> PackageCases() {
            s.offsetField[1] = 0xFFFFFFFF;
          });
        },
-       sh01, -4, kWrong4, {}},
-      {"HugeCount", [] { return Base([](auto& s) { s.variantCountField = 0xFFFFFFFF; }); }, sh01,
-       -4, kWrong4, {}},
+       sh01,
+       -4,
+       kWrong4,
+       {}},
+      {"HugeCount",
+       [] { return Base([](auto& s) { s.variantCountField = 0xFFFFFFFF; }); },
+       sh01,
+       -4,
+       kWrong4,
+       {}},
       {"CountCutByEndOfFile",
        [] {
-         pw::PackageSpec s = BaseSpec();
+         pw::PackageContents s = BasePackage();
          uint64_t size = FileSizeOf(s);
          s.offsetField[1] = static_cast<uint32_t>(size - 3);
          return s;
        },
-       sh01, -4, kWrong4, {}},
+       sh01,
+       -4,
+       kWrong4,
+       {}},
       {"EntriesEndExactlyAtEndOfFile",
        [] {
-         pw::PackageSpec s = WithVariants({});
+         pw::PackageContents s = WithVariants({});
          uint64_t afterCount = FileSizeOf(s) - kSeg1 - kVariantCountBytes;
          s.variantCountField = static_cast<uint32_t>(afterCount / kVariantEntryBytes);
          return s;
@@ -214,32 +298,35 @@ std::vector<PackageCase> PackageCases() {
        sh01, 0, "", std::nullopt, kBaseWithoutSeg2},
       {"EntriesOneEntryPastEndOfFile",
        [] {
-         pw::PackageSpec s = WithVariants({});
+         pw::PackageContents s = WithVariants({});
          uint64_t afterCount = FileSizeOf(s) - kSeg1 - kVariantCountBytes;
          s.variantCountField = static_cast<uint32_t>(afterCount / kVariantEntryBytes + 1);
          return s;
        },
-       sh01, -4, kWrong4, {}},
+       sh01,
+       -4,
+       kWrong4,
+       {}},
 
       // Segments must lie inside the file before anything is written.
       {"Segment3StartsPastEnd", [] { return Base([](auto& s) { s.offsetField[2] = 0x00100000; }); },
        sh01, 0, kWrong1, 1},
       {"Segment5OneBytePastEnd",
        [] {
-         pw::PackageSpec s = BaseSpec();
+         pw::PackageContents s = BasePackage();
          s.offsetField[4] = static_cast<uint32_t>(FileSizeOf(s) - kSeg5 + 1);
          return s;
        },
        sh01, 0, kWrong1, 1},
       {"SegmentEndingAtEndOfFileIsInside",
        [] {
-         pw::PackageSpec s = BaseSpec();
+         pw::PackageContents s = BasePackage();
          s.offsetField[4] = static_cast<uint32_t>(FileSizeOf(s) - kSeg5);
          return s;
        },
        sh01, 0, "", 1, baseTotal},
-      {"OffsetPlusLengthWrapsU32", [] { return Base([](auto& s) { s.offsetField[3] = 0xFFFFFF00; }); },
-       sh01, 0, kWrong1, 1},
+      {"OffsetPlusLengthWrapsU32",
+       [] { return Base([](auto& s) { s.offsetField[3] = 0xFFFFFF00; }); }, sh01, 0, kWrong1, 1},
       {"AbsentSegmentOffsetNotChecked",
        [] {
          return Base([](auto& s) {
@@ -248,23 +335,27 @@ std::vector<PackageCase> PackageCases() {
          });
        },
        sh01, 0, "", 1, baseTotal - kSeg4},
-      {"VariantPastEnd", [] { return Base([](auto& s) { s.variants[1].lengthField = 0x00100000; }); },
-       sh01, 0, kWrong1, 1, 0},
+      {"VariantPastEnd",
+       [] { return Base([](auto& s) { s.variants[1].lengthField = 0x00100000; }); }, sh01, 0,
+       kWrong1, 1, 0},
       {"TableOffsetPlusEntryOffsetWrapsU32",
-       [] { return Base([](auto& s) { s.variants[1].offsetField = 0xFFFFFFF0; }); }, sh01, 0, kWrong1,
-       1},
+       [] { return Base([](auto& s) { s.variants[1].offsetField = 0xFFFFFFF0; }); }, sh01, 0,
+       kWrong1, 1},
   };
 }
 
-void PrintTo(const PackageCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PackageCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class PackageTableTest : public ::testing::TestWithParam<PackageCase> {};
 
 TEST_P(PackageTableTest, ReadsChecksAndAccepts) {
   const PackageCase& c = GetParam();
-  pw::PackageSpec spec = c.spec();
-  pw::BuiltPackage built = pw::BuildPackage(spec);
-  if (c.bytesEdit) c.bytesEdit(built.bytes);
+  pw::PackageContents pkg = c.pkg();
+  pw::BuiltPackage built = pw::BuildPackage(pkg);
+  if (c.bytesEdit)
+    c.bytesEdit(built.bytes);
 
   MemoryByteSource source(built.bytes);
   ResolvedTrailer trailer;
@@ -281,9 +372,10 @@ TEST_P(PackageTableTest, ReadsChecksAndAccepts) {
     EXPECT_EQ(trailer.chosenVariant, c.variant);
     PackageSegment seg2 = trailer.segments[1];
     if (c.variant) {
-      const pw::Variant& v = spec.variants[*c.variant];
-      EXPECT_EQ(seg2.offset, uint64_t{built.segmentOffset[1]} + v.offsetField.value_or(
-                                 built.variantOffset[*c.variant] - built.segmentOffset[1]));
+      const pw::Variant& v = pkg.variants[*c.variant];
+      EXPECT_EQ(seg2.offset, uint64_t{built.segmentOffset[1]} +
+                                 v.offsetField.value_or(built.variantOffset[*c.variant] -
+                                                        built.segmentOffset[1]));
       EXPECT_EQ(seg2.length, v.lengthField.value_or(static_cast<uint32_t>(v.data.size())));
     } else {
       EXPECT_EQ(seg2.offset, 0u);
@@ -315,7 +407,7 @@ class FlakySource : public ByteSource {
 };
 
 TEST(PackageReader, FailedReadsAreRefused) {
-  std::vector<uint8_t> bytes = pw::BuildPackage(BaseSpec()).bytes;
+  std::vector<uint8_t> bytes = pw::BuildPackage(BasePackage()).bytes;
   ResolvedTrailer trailer;
   FlakySource trailerFails(bytes, 0);
   EXPECT_EQ(ReadPackageTrailer(trailerFails, Device(3), trailer), kPackageInvalid);
@@ -331,8 +423,8 @@ TEST(PackageReader, LargeTableIsReadWhole) {
   // More entries than one read takes; the match is the very last one.
   std::vector<VariantKey> keys(1000, kOther);
   keys.push_back(kSH01);
-  pw::PackageSpec spec = WithVariants(keys);
-  pw::BuiltPackage built = pw::BuildPackage(spec);
+  pw::PackageContents pkg = WithVariants(keys);
+  pw::BuiltPackage built = pw::BuildPackage(pkg);
   MemoryByteSource source(built.bytes);
   ResolvedTrailer trailer;
   ASSERT_EQ(ReadPackageTrailer(source, Device(3), trailer), kPackageOk);
@@ -343,19 +435,21 @@ TEST(PackageReader, LargeTableIsReadWhole) {
 
 TEST(PackageWriter, TrailerIsEncodedWithTheKey) {
   // Checked byte by byte against the key, independently of the reader.
-  std::vector<uint8_t> bytes = pw::BuildPackage(pw::PackageSpec{}).bytes;
+  std::vector<uint8_t> bytes = pw::BuildPackage(pw::PackageContents{}).bytes;
   ASSERT_EQ(bytes.size(), 320u);
-  const uint8_t expectedStart[] = {0x3C ^ 'K', 0x01 ^ 'E', 'S', 'T', 0x03 ^ 'R', 'A', 'I', 'N',
-                                   'S' ^ 'K', 'a' ^ 'E'};
-  for (size_t i = 0; i < std::size(expectedStart); ++i) EXPECT_EQ(bytes[i], expectedStart[i]) << i;
+  const uint8_t expectedStart[] = {0x3C ^ 'K', 0x01 ^ 'E', 'S', 'T',       0x03 ^ 'R',
+                                   'A',        'I',        'N', 'S' ^ 'K', 'a' ^ 'E'};
+  for (size_t i = 0; i < std::size(expectedStart); ++i)
+    EXPECT_EQ(bytes[i], expectedStart[i]) << i;
   // Reserved bytes 304..315 are zero, so they show the key itself.
-  for (size_t i = 304; i < 316; ++i) EXPECT_EQ(bytes[i], "KESTRAIN"[i % 8]) << i;
+  for (size_t i = 304; i < 316; ++i)
+    EXPECT_EQ(bytes[i], "KESTRAIN"[i % 8]) << i;
 }
 
 TEST(PackageWriter, RoundTripReadsBackEveryField) {
-  pw::PackageSpec spec = pw::DemoPackageSpec();
-  spec.prefix = pw::PatternBytes(33, 7);
-  pw::BuiltPackage built = pw::BuildPackage(spec);
+  pw::PackageContents pkg = pw::DemoPackageContents();
+  pkg.prefix = pw::PatternBytes(33, 7);
+  pw::BuiltPackage built = pw::BuildPackage(pkg);
   testing::TempDir dir;
   std::string error;
   ASSERT_TRUE(pw::WritePackageFile(dir / "demo.dqx", built.bytes, error)) << error;
@@ -369,36 +463,38 @@ TEST(PackageWriter, RoundTripReadsBackEveryField) {
   EXPECT_EQ(t.size, 316u);
   EXPECT_EQ(t.version, 3u);
   std::array<uint8_t, 256> brand{};
-  std::copy(spec.brand.begin(), spec.brand.end(), brand.begin());
+  std::copy(pkg.brand.begin(), pkg.brand.end(), brand.begin());
   EXPECT_EQ(t.brand, brand);
   EXPECT_EQ(t.checksum, ByteSum(std::span(built.decodedTrailer).first(316)));
   EXPECT_EQ(t.variantTableOffset, built.segmentOffset[1]);
   EXPECT_EQ(t.variantTablePresent, 1u);
 
-  ASSERT_EQ(t.variants.size(), spec.variants.size());
-  for (size_t k = 0; k < spec.variants.size(); ++k) {
-    EXPECT_EQ(t.variants[k].key, spec.variants[k].key);
+  ASSERT_EQ(t.variants.size(), pkg.variants.size());
+  for (size_t k = 0; k < pkg.variants.size(); ++k) {
+    EXPECT_EQ(t.variants[k].key, pkg.variants[k].key);
     EXPECT_EQ(t.variants[k].offset, built.variantOffset[k] - built.segmentOffset[1]);
-    EXPECT_EQ(t.variants[k].length, spec.variants[k].data.size());
+    EXPECT_EQ(t.variants[k].length, pkg.variants[k].data.size());
   }
   ASSERT_EQ(t.chosenVariant, 0u);
-  EXPECT_EQ(spec.variants[0].key, pw::kDemoModelTag);
+  EXPECT_EQ(pkg.variants[0].key, pw::kDemoModelTag);
 
   for (size_t n = 0; n < kSegmentCount; ++n) {
-    const std::vector<uint8_t>& expected = n == 1 ? spec.variants[0].data : spec.segments[n];
+    const std::vector<uint8_t>& expected = n == 1 ? pkg.variants[0].data : pkg.segments[n];
     std::optional<std::vector<uint8_t>> data =
         ReadBytesAt(*file, t.segments[n].offset, t.segments[n].length);
     ASSERT_TRUE(data) << "segment " << n + 1;
     EXPECT_EQ(*data, expected) << "segment " << n + 1;
   }
   // Regions 3 to 5 are dated 2026-12-01 00:00:00 UTC.
-  for (size_t n = 2; n < kSegmentCount; ++n) EXPECT_EQ(LoadU32LE(spec.segments[n].data()), 1796083200u);
+  for (size_t n = 2; n < kSegmentCount; ++n)
+    EXPECT_EQ(LoadU32LE(pkg.segments[n].data()), 1796083200u);
 
   PackageCheck check = CheckPackage(*file, Device(3), kBrandSlot);
   EXPECT_TRUE(check.Accepted()) << check.message;
   uint64_t total = 0;
-  for (size_t n : {0, 2, 3, 4}) total += spec.segments[n].size();
-  EXPECT_EQ(check.totalBytes, total + spec.variants[0].data.size());
+  for (size_t n : {0, 2, 3, 4})
+    total += pkg.segments[n].size();
+  EXPECT_EQ(check.totalBytes, total + pkg.variants[0].data.size());
 }
 
 TEST(ByteSources, FileSourceRefusesWhatIsNotAReadableFile) {
@@ -441,11 +537,11 @@ TEST(PackageBrand, SlotComparison) {
   const std::string spaces21(21, ' ');
   const Row rows[] = {
       {"Sable Harbor", kBrandSlot, true},
-      {"Sable Harbor", "Sable Harbor", true},                    // slot without its zeros
-      {"Sable Harbor\xff\xff", kBrandSlot, true},                // bytes after 12 not compared
-      {"Sable", "Sable", true},                                  // short slot: zeros compared
+      {"Sable Harbor", "Sable Harbor", true},      // slot without its zeros
+      {"Sable Harbor\xff\xff", kBrandSlot, true},  // bytes after 12 not compared
+      {"Sable", "Sable", true},                    // short slot: zeros compared
       {"Sable Harb", "Sable", false},
-      {"Other brand", spaces21, true},                           // check skipped
+      {"Other brand", spaces21, true},  // check skipped
       {"Other brand", spaces21 + std::string(11, '\0'), true},
       {"Other brand", std::string(20, ' '), false},
       {"Other brand", std::string(22, ' '), false},
@@ -464,18 +560,14 @@ TEST(PackageFileName, ExtensionAfterTheLastDotOfThePath) {
     bool expected;
   };
   const Row rows[] = {
-      {"/work/TmpTmp/UPDATE.DQX", false, true},
-      {"/work/TmpTmp/db.v2/update.dqx", false, true},
-      {"/work/TmpTmp/update.DqX", false, true},
-      {"/work/TmpTmp/.dqx", false, true},
-      {"/work/TmpTmp/update.dqx.bak", false, false},
-      {"/work/TmpTmp/update.dq", false, false},
-      {"/work/TmpTmp/update.dqxx", false, false},
-      {"/work/TmpTmp/x.dqx", true, false},
-      {"/work/db.dqx/update", false, false},
-      {"/work/TmpTmp/dqx", false, false},
+      {"/work/TmpTmp/UPDATE.DQX", false, true},      {"/work/TmpTmp/db.v2/update.dqx", false, true},
+      {"/work/TmpTmp/update.DqX", false, true},      {"/work/TmpTmp/.dqx", false, true},
+      {"/work/TmpTmp/update.dqx.bak", false, false}, {"/work/TmpTmp/update.dq", false, false},
+      {"/work/TmpTmp/update.dqxx", false, false},    {"/work/TmpTmp/x.dqx", true, false},
+      {"/work/db.dqx/update", false, false},         {"/work/TmpTmp/dqx", false, false},
   };
-  for (const Row& r : rows) EXPECT_EQ(IsPackageFileName(r.path, r.isDirectory), r.expected) << r.path;
+  for (const Row& r : rows)
+    EXPECT_EQ(IsPackageFileName(r.path, r.isDirectory), r.expected) << r.path;
 }
 
 }  // namespace

@@ -10,7 +10,9 @@ namespace tessaly::pkgwriter {
 
 namespace {
 
-uint32_t Offset32(size_t offset) { return static_cast<uint32_t>(offset); }
+uint32_t Offset32(size_t offset) {
+  return static_cast<uint32_t>(offset);
+}
 
 void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& data) {
   out.insert(out.end(), data.begin(), data.end());
@@ -24,21 +26,21 @@ void AppendU32(std::vector<uint8_t>& out, uint32_t v) {
 
 }  // namespace
 
-BuiltPackage BuildPackage(const PackageSpec& spec) {
+BuiltPackage BuildPackage(const PackageContents& pkg) {
   BuiltPackage built;
   std::vector<uint8_t>& out = built.bytes;
-  Append(out, spec.prefix);
+  Append(out, pkg.prefix);
 
   built.segmentOffset[0] = Offset32(out.size());
-  Append(out, spec.segments[0]);
+  Append(out, pkg.segments[0]);
 
   built.segmentOffset[1] = Offset32(out.size());
-  if (spec.variantTable || !spec.variants.empty()) {
+  if (pkg.variantTable || !pkg.variants.empty()) {
     const size_t tableStart = out.size();
-    AppendU32(out, spec.variantCountField.value_or(static_cast<uint32_t>(spec.variants.size())));
+    AppendU32(out, pkg.variantCountField.value_or(static_cast<uint32_t>(pkg.variants.size())));
     uint32_t dataOffset =
-        static_cast<uint32_t>(kVariantCountBytes + spec.variants.size() * kVariantEntryBytes);
-    for (const Variant& v : spec.variants) {
+        static_cast<uint32_t>(kVariantCountBytes + pkg.variants.size() * kVariantEntryBytes);
+    for (const Variant& v : pkg.variants) {
       out.insert(out.end(), v.key.begin(), v.key.end());
       AppendU32(out, v.offsetField.value_or(dataOffset));
       AppendU32(out, v.lengthField.value_or(static_cast<uint32_t>(v.data.size())));
@@ -46,35 +48,36 @@ BuiltPackage BuildPackage(const PackageSpec& spec) {
       built.variantOffset.push_back(Offset32(tableStart + dataOffset));
       dataOffset += static_cast<uint32_t>(v.data.size());
     }
-    for (const Variant& v : spec.variants) Append(out, v.data);
+    for (const Variant& v : pkg.variants)
+      Append(out, v.data);
   }
 
   for (size_t n = 2; n < kSegmentCount; ++n) {
     built.segmentOffset[n] = Offset32(out.size());
-    Append(out, spec.segments[n]);
+    Append(out, pkg.segments[n]);
   }
 
   std::array<uint8_t, kTrailerBytes>& t = built.decodedTrailer;
   t.fill(0);
-  StoreU32LE(t.data() + kTrailerSizeOffset, spec.sizeField.value_or(kTrailerSize));
-  StoreU32LE(t.data() + kTrailerVersionOffset, spec.version);
-  std::copy_n(spec.brand.begin(), std::min(spec.brand.size(), kBrandFieldBytes),
+  StoreU32LE(t.data() + kTrailerSizeOffset, pkg.sizeField.value_or(kTrailerSize));
+  StoreU32LE(t.data() + kTrailerVersionOffset, pkg.version);
+  std::copy_n(pkg.brand.begin(), std::min(pkg.brand.size(), kBrandFieldBytes),
               t.begin() + kBrandFieldOffset);
   for (size_t n = 0; n < kSegmentCount; ++n) {
     uint32_t offset = built.segmentOffset[n];
-    uint32_t length = static_cast<uint32_t>(spec.segments[n].size());
+    uint32_t length = static_cast<uint32_t>(pkg.segments[n].size());
     if (n == 1) {
-      bool table = spec.variantTable || !spec.variants.empty();
+      bool table = pkg.variantTable || !pkg.variants.empty();
       offset = table ? offset : 0;
-      length = table ? spec.variantPresent : 0;
+      length = table ? pkg.variantPresent : 0;
     } else if (length == 0) {
       offset = 0;
     }
-    StoreU32LE(t.data() + kSegmentFieldOffset[n], spec.offsetField[n].value_or(offset));
-    StoreU32LE(t.data() + kSegmentFieldOffset[n] + 4, spec.lengthField[n].value_or(length));
+    StoreU32LE(t.data() + kSegmentFieldOffset[n], pkg.offsetField[n].value_or(offset));
+    StoreU32LE(t.data() + kSegmentFieldOffset[n] + 4, pkg.lengthField[n].value_or(length));
   }
   uint32_t checksum = ByteSum(std::span(t).first(kTrailerChecksumOffset)) +
-                      static_cast<uint32_t>(spec.checksumDelta);
+                      static_cast<uint32_t>(pkg.checksumDelta);
   StoreU32LE(t.data() + kTrailerChecksumOffset, checksum);
 
   std::array<uint8_t, kTrailerBytes> encoded = t;
@@ -86,7 +89,8 @@ BuiltPackage BuildPackage(const PackageSpec& spec) {
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed) {
   // xorshift32: cheap, and every seed gives its own sequence.
   uint32_t x = seed * 2654435761u + 0x9E3779B9u;
-  if (x == 0) x = 1;
+  if (x == 0)
+    x = 1;
   std::vector<uint8_t> out(count);
   for (uint8_t& b : out) {
     x ^= x << 13;
@@ -105,21 +109,23 @@ uint32_t DateCode(int year, int month, int day) {
 }
 
 void StampDateCode(std::vector<uint8_t>& data, uint32_t code) {
-  if (data.size() >= 4) StoreU32LE(data.data(), code);
+  if (data.size() >= 4)
+    StoreU32LE(data.data(), code);
 }
 
-PackageSpec DemoPackageSpec() {
+PackageContents DemoPackageContents() {
   // Odd lengths, so that the padding to whole pages is exercised on every region.
-  PackageSpec spec;
-  spec.segments[0] = PatternBytes(4000, 1);
-  spec.segments[2] = PatternBytes(65000, 3);
-  spec.segments[3] = PatternBytes(98000, 4);
-  spec.segments[4] = PatternBytes(131000, 5);
+  PackageContents pkg;
+  pkg.segments[0] = PatternBytes(4000, 1);
+  pkg.segments[2] = PatternBytes(65000, 3);
+  pkg.segments[3] = PatternBytes(98000, 4);
+  pkg.segments[4] = PatternBytes(131000, 5);
   const uint32_t date = DateCode(2026, 12, 1);
-  for (size_t n = 2; n < kSegmentCount; ++n) StampDateCode(spec.segments[n], date);
-  spec.variants.push_back({kDemoModelTag, PatternBytes(23456, 21), {}, {}});
-  spec.variants.push_back({{'Z', 'U', 'R', ' '}, PatternBytes(16000, 22), {}, {}});
-  return spec;
+  for (size_t n = 2; n < kSegmentCount; ++n)
+    StampDateCode(pkg.segments[n], date);
+  pkg.variants.push_back({kDemoModelTag, PatternBytes(23456, 21), {}, {}});
+  pkg.variants.push_back({{'Z', 'U', 'R', ' '}, PatternBytes(16000, 22), {}, {}});
+  return pkg;
 }
 
 bool WritePackageFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
@@ -129,7 +135,8 @@ bool WritePackageFile(const std::filesystem::path& path, const std::vector<uint8
     error = "cannot create " + path.string();
     return false;
   }
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   file.close();
   if (!file) {
     error = "cannot write " + path.string();

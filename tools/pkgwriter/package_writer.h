@@ -27,7 +27,7 @@ struct Variant {
 
 // What goes into a package. Defaults give a valid, empty version-3 package for the
 // brand "Sable Harbor".
-struct PackageSpec {
+struct PackageContents {
   std::vector<uint8_t> brand = {'S', 'a', 'b', 'l', 'e', ' ', 'H', 'a', 'r', 'b', 'o', 'r'};
   uint32_t version = kMinTrailerVersion;
   std::vector<uint8_t> prefix;  // arbitrary bytes ahead of everything else
@@ -58,7 +58,7 @@ struct BuiltPackage {
 
 // File order: prefix, segment 1, variant table (count, entries, variant data),
 // segments 3, 4 and 5, trailer.
-BuiltPackage BuildPackage(const PackageSpec& spec);
+BuiltPackage BuildPackage(const PackageContents& pkg);
 
 // Deterministic filler bytes, different for each seed.
 std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
@@ -72,7 +72,7 @@ void StampDateCode(std::vector<uint8_t>& data, uint32_t code);
 // The demo package for the virtual detector's default profile (layout 3, model tag
 // "SH01"): brand "Sable Harbor", all five segments, a variant for "SH01" and one for
 // "ZUR ", and regions 3 to 5 dated 2026-12-01.
-PackageSpec DemoPackageSpec();
+PackageContents DemoPackageContents();
 inline constexpr VariantKey kDemoModelTag = {'S', 'H', '0', '1'};
 
 // Writes `bytes` to `path`, replacing it. On failure returns false and sets `error`.
