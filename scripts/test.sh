@@ -16,7 +16,20 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
+echo "== worker, protocol and virtual detector tests under ThreadSanitizer"
+tsan_targets=(device_tests sim_tests)
+[ -f tests/update/worker_test.cpp ] && tsan_targets+=(update_tests)
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_SANITIZE=thread \
+  -DTESSALY_CORE_ONLY=ON -DTESSALY_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target "${tsan_targets[@]}"
+for t in "${tsan_targets[@]}"; do
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "build-tsan/bin/$t" --gtest_brief=1
+done
+
 if [ -x scripts/run-fuzz.sh ]; then
   echo "== fuzz targets"
   scripts/run-fuzz.sh
 fi
+
+echo "== summary"
+ctest --test-dir build -j"$jobs" 2>&1 | tail -n 3
