@@ -235,15 +235,8 @@ int CheckSegmentsInsideFile(const ResolvedTrailer& trailer) {
 // ---- Acceptance -------------------------------------------------------------------------
 
 bool PackageBrandMatches(const ResolvedTrailer& trailer, std::string_view brandSlot) {
-  static constexpr std::string_view kNoBrandCheck = "                     ";  // 21 spaces
-  if (brandSlot.substr(0, brandSlot.find('\0')) == kNoBrandCheck)
-    return true;
-  for (size_t i = 0; i < kPackageBrandCompareBytes; ++i) {
-    uint8_t want = i < brandSlot.size() ? static_cast<uint8_t>(brandSlot[i]) : 0;
-    if (trailer.brand[i] != want)
-      return false;
-  }
-  return true;
+  // One rule for every place that compares brands: the slot's name as a build brand.
+  return PackageBrandAccepted(trailer.brand, ConfiguredBrand(brandSlot.substr(0, brandSlot.find('\0'))));
 }
 
 uint64_t TotalSegmentBytes(const ResolvedTrailer& trailer) {
