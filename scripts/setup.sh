@@ -11,6 +11,7 @@ PACKAGES=(
   libhidapi-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
+  qt6-base-dev qt6-svg-dev libudev-dev fonts-dejavu-core xvfb xauth
 )
 
 missing=()

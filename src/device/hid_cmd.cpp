@@ -50,6 +50,7 @@ int CHidCmd::SendCommand(uint8_t code, uint32_t a, uint32_t b, uint32_t c, uint8
 
 int CHidCmd::ReadAnswer(uint8_t* answer) {
   if (answer) std::memset(answer, 0, kPacketSize);
+  m_bLastAnswerRefused = false;
   // A short report leaves the missing answer bytes 0, which then fail validation.
   uint8_t report[kReportSize] = {};
   int count = 0;
@@ -59,7 +60,8 @@ int CHidCmd::ReadAnswer(uint8_t* answer) {
   std::memcpy(packet, report + 1, got);
   if (!PacketIsValid(packet)) return 0;
   if (answer) std::memcpy(answer, packet, kPacketSize);
-  return LoadU32LE(packet + kPktA) == 0 ? 1 : 0;
+  m_bLastAnswerRefused = LoadU32LE(packet + kPktA) != 0;
+  return m_bLastAnswerRefused ? 0 : 1;
 }
 
 int CHidCmd::ReadPage(uint32_t page, uint8_t selector, std::span<uint8_t, kPageSize> pageBuf) {

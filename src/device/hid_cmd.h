@@ -65,6 +65,10 @@ class CHidCmd {
   // 0 on success, -2 bad answer, -1 command not written.
   int EndUpdate();
 
+  // True when the last answer read was well formed but carried a failure status: the
+  // device refused, as opposed to an answer that was lost or garbled.
+  bool LastAnswerRefused() const { return m_bLastAnswerRefused; }
+
   // 0 when no device is taken; otherwise whether the stored path still opens.
   int IsDevicePresent();
   // Closes the device when one is taken and clears m_bLinkOpen.
@@ -78,6 +82,7 @@ class CHidCmd {
 
  private:
   void Notify(uint32_t msg, int payload);
+  bool m_bLastAnswerRefused = false;
 };
 
 }  // namespace tessaly

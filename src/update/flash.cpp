@@ -16,15 +16,17 @@ int WriteAttempt(FlashContext& ctx, uint32_t firstPage, const std::vector<uint8_
   return ctx.cmd.WritePages(pages, padded);
 }
 
-// Runs the attempts a step gets. Old firmware: one try, and an unconfirmed answer (-2)
-// passes. New firmware: one try, or up to ten when `retry`, each needing the full
+// Runs the attempts a step gets. Old firmware: one try, and an answer that went
+// missing or came garbled (-2) passes, as those devices answer unreliably; an answer
+// that plainly refuses the data fails, or the update would report a success the
+// device denied. New firmware: one try, or up to ten when `retry`, each needing the full
 // count; the byte counter goes back to where the step began after a failed try.
 bool WriteWithAttempts(FlashContext& ctx, uint32_t firstPage, const std::vector<uint8_t>& padded,
                        uint32_t c, uint8_t selector, uint32_t e, bool retry) {
   const int full = static_cast<int>(padded.size());
   if (!FirmwareConfirmsTransfers(ctx.firmware)) {
     int result = WriteAttempt(ctx, firstPage, padded, c, selector, e);
-    return result == full || result == -2;
+    return result == full || (result == -2 && !ctx.cmd.LastAnswerRefused());
   }
   if (!retry) return WriteAttempt(ctx, firstPage, padded, c, selector, e) == full;
   const uint32_t noted = ctx.counters.m_nBytesDone.load();

@@ -108,6 +108,7 @@ TEST_F(HidCmdTest, ReadAnswerValidation) {
   EXPECT_EQ(cmd.ReadAnswer(answer), 0);
   EXPECT_EQ(LoadU32LE(answer + kPktA), 7u);
   EXPECT_EQ(LoadU32LE(answer + kPktB), 99u);
+  EXPECT_TRUE(cmd.LastAnswerRefused()) << "a well-formed failure is a refusal";
 
   struct Corruption {
     const char* what;
@@ -120,6 +121,7 @@ TEST_F(HidCmdTest, ReadAnswerValidation) {
     Queue(report);
     EXPECT_EQ(cmd.ReadAnswer(answer), 0) << c.what;
     EXPECT_EQ(ByteSum({answer, kPacketSize}), 0u) << c.what << ": invalid answers are not kept";
+    EXPECT_FALSE(cmd.LastAnswerRefused()) << c.what << ": a garbled answer is no refusal";
   }
   // A short report: the missing bytes stay 0 and fail validation.
   auto report = AnswerReport(0);

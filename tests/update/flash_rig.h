@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "device/hid_cmd.h"
 #include "identify/device_state.h"
 #include "pkgwriter/package_writer.h"
@@ -47,7 +48,8 @@ inline constexpr uint32_t kInfoAddress = 0x008000;
 
 inline uint32_t RefByteSum(std::span<const uint8_t> bytes) {
   uint32_t sum = 0;
-  for (uint8_t b : bytes) sum += b;
+  for (uint8_t b : bytes)
+    sum += b;
   return sum;
 }
 
@@ -70,13 +72,15 @@ inline uint32_t RefTransformedSum(std::span<const uint8_t> data) {
       pos = 0;
     }
   }
-  for (; i < data.size(); ++i) sum += data[i];
+  for (; i < data.size(); ++i)
+    sum += data[i];
   return sum;
 }
 
 inline std::vector<uint8_t> RefPadded(std::span<const uint8_t> data) {
   std::vector<uint8_t> out(data.begin(), data.end());
-  while (out.size() % 256 != 0) out.push_back(0xFF);
+  while (out.size() % 256 != 0)
+    out.push_back(0xFF);
   return out;
 }
 
@@ -84,7 +88,8 @@ inline std::array<uint8_t, 256> RefInfoPage(std::span<const uint8_t> segment2) {
   std::array<uint8_t, 256> page;
   page.fill(0xFF);
   auto put = [&](size_t at, uint32_t v) {
-    for (int k = 0; k < 4; ++k) page[at + k] = static_cast<uint8_t>(v >> (8 * k));
+    for (int k = 0; k < 4; ++k)
+      page[at + k] = static_cast<uint8_t>(v >> (8 * k));
   };
   put(0, 0x5A3C9E71);
   put(4, static_cast<uint32_t>(segment2.size()));
@@ -101,7 +106,8 @@ struct TestPackage {
   std::vector<uint8_t> bytes;
   uint64_t TotalBytes() const {
     uint64_t t = 0;
-    for (const auto& s : segments) t += s.size();
+    for (const auto& s : segments)
+      t += s.size();
     return t;
   }
 };
@@ -109,10 +115,12 @@ struct TestPackage {
 inline TestPackage MakePackage(std::array<size_t, kSegmentCount> lengths,
                                std::vector<uint8_t> brand = {}) {
   pw::PackageContents c;
-  if (!brand.empty()) c.brand = std::move(brand);
+  if (!brand.empty())
+    c.brand = std::move(brand);
   TestPackage p;
   for (size_t n = 0; n < kSegmentCount; ++n) {
-    if (!lengths[n]) continue;
+    if (!lengths[n])
+      continue;
     p.segments[n] = pw::PatternBytes(lengths[n], static_cast<uint32_t>(100 + n));
     if (n == 1) {
       c.variantTable = true;
@@ -145,16 +153,24 @@ inline MemoryImage CopyMemory(const sim::VirtualDetector& d) {
   return {std::vector<uint8_t>(m0.begin(), m0.end()), std::vector<uint8_t>(m1.begin(), m1.end())};
 }
 
+// The memories of a detector fresh from the profile every rig starts from. Taken
+// only where a whole image is compared: the fault matrix runs hundreds of rigs.
+inline MemoryImage FreshMemory() {
+  return CopyMemory(sim::VirtualDetector(sim::Profile::kLayout3));
+}
+
 // `before` with every present segment (padded) and the info page laid over it.
 inline MemoryImage ExpectedMemory(MemoryImage before, const TestPackage& p) {
   auto put = [&](int sel, uint32_t addr, std::span<const uint8_t> bytes) {
     std::copy(bytes.begin(), bytes.end(), before[sel].begin() + addr);
   };
   for (size_t n = 0; n < kSegmentCount; ++n) {
-    if (p.segments[n].empty()) continue;
+    if (p.segments[n].empty())
+      continue;
     put(kRegions[n].selector, kRegions[n].address, RefPadded(p.segments[n]));
   }
-  if (!p.segments[1].empty()) put(1, kInfoAddress, RefInfoPage(p.segments[1]));
+  if (!p.segments[1].empty())
+    put(1, kInfoAddress, RefInfoPage(p.segments[1]));
   return before;
 }
 
@@ -166,8 +182,10 @@ inline bool MemoryHolds(const sim::VirtualDetector& d, const TestPackage& p) {
            std::equal(bytes.begin(), bytes.end(), mem.begin() + addr);
   };
   for (size_t n = 0; n < kSegmentCount; ++n) {
-    if (p.segments[n].empty()) continue;
-    if (!holds(kRegions[n].selector, kRegions[n].address, RefPadded(p.segments[n]))) return false;
+    if (p.segments[n].empty())
+      continue;
+    if (!holds(kRegions[n].selector, kRegions[n].address, RefPadded(p.segments[n])))
+      return false;
   }
   return p.segments[1].empty() || holds(1, kInfoAddress, RefInfoPage(p.segments[1]));
 }
@@ -194,7 +212,8 @@ class RecordingPlatform : public HidPlatform {
   }
   std::unique_ptr<HidHandle> Open(const std::string& path, HidAccess access) override {
     auto h = m_inner.Open(path, access);
-    if (!h) return nullptr;
+    if (!h)
+      return nullptr;
     return std::make_unique<Handle>(std::move(h), *this);
   }
   bool CanOpen(const std::string& path) override { return m_inner.CanOpen(path); }
@@ -215,23 +234,22 @@ class RecordingPlatform : public HidPlatform {
       const uint8_t* p = r.data() + 1;
       bool fill = std::all_of(p + 27, p + 64, [](uint8_t b) { return b == 0xCC; });
       if (p[1] != 23 || std::memcmp(p + 19, "HIDC", 4) != 0 || !fill ||
-          U32(p + 23) != RefByteSum({p, 23}))
+          LoadU32LE(p + 23) != RefByteSum({p, 23}))
         continue;
-      out.push_back({p[0], U32(p + 2), U32(p + 6), U32(p + 10), p[14], U32(p + 15)});
+      out.push_back(
+          {p[0], LoadU32LE(p + 2), LoadU32LE(p + 6), LoadU32LE(p + 10), p[14], LoadU32LE(p + 15)});
     }
     return out;
   }
   std::vector<SentCommand> CommandsOf(uint8_t code) const {
     std::vector<SentCommand> out;
     for (const auto& c : Commands())
-      if (c.code == code) out.push_back(c);
+      if (c.code == code)
+        out.push_back(c);
     return out;
   }
 
  private:
-  static uint32_t U32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-  }
   class Handle : public HidHandle {
    public:
     Handle(std::unique_ptr<HidHandle> inner, RecordingPlatform& owner)
@@ -267,11 +285,13 @@ class CountingSink : public IMessageSink {
  public:
   explicit CountingSink(UpdateCounters& counters) : m_counters(counters) {}
   void Post(uint32_t msg, uintptr_t, intptr_t lParam) override {
-    if (msg != WM_HID_WRITE_PROGRESS) return;
+    if (msg != WM_HID_WRITE_PROGRESS)
+      return;
     OnHidWriteProgress(m_counters, lParam);
     uint8_t phase = m_counters.m_updatePhase.load();
     std::lock_guard lock(m_mutex);
-    if (m_phases.empty() || m_phases.back() != phase) m_phases.push_back(phase);
+    if (m_phases.empty() || m_phases.back() != phase)
+      m_phases.push_back(phase);
   }
   std::vector<uint8_t> Phases() const {
     std::lock_guard lock(m_mutex);
@@ -294,7 +314,6 @@ struct Rig {
     cmd.m_hNotifyWnd = &sink;
     cmd.m_bLinkOpen = cmd.m_io.FindDevice();
     cmd.m_io.SetReadTimeoutMs(readTimeoutMs);
-    before = CopyMemory(*detector);
   }
 
   sim::VirtualHidPlatform virt;
@@ -304,7 +323,6 @@ struct Rig {
   UpdateCounters counters;
   CountingSink sink{counters};
   DeviceState device;
-  MemoryImage before;
 };
 
 }  // namespace tessaly::testing

@@ -29,7 +29,8 @@ class FakeBar : public IProgressBar {
 
 // Ticks `n` times, as the timer does while an update writes.
 void Tick(ProgressDisplay& display, UpdateCounters& c, FakeBar& bar, int n) {
-  for (int i = 0; i < n; ++i) display.ShowUpdateProgress(c, bar);
+  for (int i = 0; i < n; ++i)
+    display.ShowUpdateProgress(c, bar);
 }
 
 TEST(ProgressText, FirstTickShowsTheCaptionAndZeroSeconds) {
@@ -128,12 +129,9 @@ TEST(ProgressTick, ShowsOnlyWhileATotalIsSetAndNotReached) {
     bool shows;
   };
   const Case cases[] = {
-      {"no update", 0, 0, false},
-      {"bytes without total", 50, 0, false},
-      {"reached", 300, 300, false},
-      {"passed", 301, 300, false},
-      {"writing", 299, 300, true},
-      {"starting", 0, 300, true},
+      {"no update", 0, 0, false},   {"bytes without total", 50, 0, false},
+      {"reached", 300, 300, false}, {"passed", 301, 300, false},
+      {"writing", 299, 300, true},  {"starting", 0, 300, true},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);

@@ -27,8 +27,14 @@ struct Variant {
 
 // What goes into a package. Defaults give a valid, empty version-3 package for the
 // brand "Sable Harbor".
+// "Sable Harbor" as package brand bytes.
+inline std::vector<uint8_t> DefaultBrandBytes() {
+  static constexpr char kName[] = "Sable Harbor";
+  return std::vector<uint8_t>(kName, kName + sizeof kName - 1);
+}
+
 struct PackageContents {
-  std::vector<uint8_t> brand = {'S', 'a', 'b', 'l', 'e', ' ', 'H', 'a', 'r', 'b', 'o', 'r'};
+  std::vector<uint8_t> brand = DefaultBrandBytes();
   uint32_t version = kMinTrailerVersion;
   std::vector<uint8_t> prefix;  // arbitrary bytes ahead of everything else
   // segments[n] is the data of segment n+1; segments[1] is not used: segment 2 comes
