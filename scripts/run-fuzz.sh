@@ -13,7 +13,7 @@ seconds="${FUZZ_SECONDS:-20}"
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DTESSALY_FUZZ=ON -DTESSALY_BUILD_BENCH=OFF \
+  -DTESSALY_FUZZ=ON -DTESSALY_BUILD_BENCH=OFF -DTESSALY_CORE_ONLY=ON \
   -DTESSALY_SANITIZE=address,undefined
 cmake --build "$build" --target tessaly_fuzz_targets
 
