@@ -12,6 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   qt6-base-dev qt6-svg-dev libudev-dev fonts-dejavu-core xvfb xauth
+  7zip
 )
 
 missing=()
